@@ -1,0 +1,31 @@
+# Compile options shared by every project target: warnings are errors.
+add_library(quillora_options INTERFACE)
+target_compile_options(quillora_options INTERFACE
+  -Wall -Wextra -Wpedantic -Werror -Wshadow -Wnon-virtual-dtor
+  -Wcast-align -Woverloaded-virtual -Wformat=2 -Wimplicit-fallthrough)
+
+if(QUILLORA_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(QUILLORA_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
+# quillora_add_test(name SOURCES ... LIBS ...)
+# One GoogleTest executable; each test case is registered with CTest.
+function(quillora_add_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE quillora_options ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set(props TIMEOUT ${T_TIMEOUT} ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+endfunction()

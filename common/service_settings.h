@@ -1,0 +1,33 @@
+#pragma once
+// Where the remote services live. Read from set.ini (section "Service") by the
+// configuration store, or by the Update program from the same file, and handed
+// to the transport layer, which is the only code that turns them into URLs.
+#include <string>
+
+namespace quillora {
+
+struct ServiceSettings {
+  std::string apiBase;      // service API host, HTTPS (JSON requests under /api/v4/)
+  std::string pageBase;     // the API host's browser pages, HTTP (/scanlogin/...)
+  std::string previewBase;  // preview storage, HTTP (/preview/fanyi/...)
+  std::string statsBase;    // statistics host, HTTPS (/ver1/...)
+  std::string updateBase;   // update host, HTTP (/ver1/checkUpdate)
+  std::string chatPage;     // customer-service chat page, full URL without query
+  std::string caFile;       // extra CA bundle trusted besides the system store; empty: none
+};
+
+// set.ini section and key names. Base addresses carry scheme, host and an
+// optional port, without a trailing slash.
+inline constexpr char kServiceSection[] = "Service";
+inline constexpr char kServiceApiKey[] = "Api";
+inline constexpr char kServicePagesKey[] = "Pages";
+inline constexpr char kServicePreviewKey[] = "Preview";
+inline constexpr char kServiceStatisticsKey[] = "Statistics";
+inline constexpr char kServiceUpdateKey[] = "Update";
+inline constexpr char kServiceChatKey[] = "Chat";
+inline constexpr char kServiceCaFileKey[] = "CAFile";
+
+// The production hosts, used for every key that set.ini leaves out.
+ServiceSettings DefaultServiceSettings();
+
+}  // namespace quillora

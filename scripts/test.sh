@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds the project twice (plain, and with AddressSanitizer
+# plus UBSan) and runs every test in both builds. Ends with CTest's summary.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/setup.sh
+
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/cmake/lsan.supp:print_suppressions=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+jobs=${QUILLORA_JOBS:-$(nproc)}
+
+status=0
+echo "=== sanitizer build (AddressSanitizer + UBSan)"
+bash scripts/build.sh build-asan -DQUILLORA_SANITIZE=ON
+(cd build-asan && ctest -j "$jobs" --output-on-failure) || status=1
+
+echo "=== plain build"
+bash scripts/build.sh build
+(cd build && ctest -j "$jobs" --output-on-failure) || status=1
+exit $status
