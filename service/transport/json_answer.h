@@ -18,8 +18,8 @@ std::optional<Json::Value> ParseJsonAnswer(std::string_view utf8);
 // number (a whole-valued real counts).
 std::optional<std::int64_t> AnswerCode(const Json::Value& answer);
 
-// Shorthand: parses and reads "code" in one go.
-std::optional<std::int64_t> AnswerCode(std::string_view utf8);
+// Shorthand: parses a UTF-8 answer and reads its "code" in one go.
+std::optional<std::int64_t> ParseAnswerCode(std::string_view utf8);
 
 // Member `key` of an object when it is a string; nothing otherwise
 // (missing member, other type, or `object` not an object).

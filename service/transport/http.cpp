@@ -1,0 +1,269 @@
+#include "service/transport/http.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <system_error>
+
+#include "service/transport/curl_common.h"
+#include "service/transport/remote_services.h"
+
+namespace quillora {
+namespace transport_detail {
+namespace {
+
+// The combined trust store (system bundle followed by the configured CA
+// file), built once per configured file.
+struct TrustBundle {
+  std::string caFile;
+  std::shared_ptr<const std::string> pem;  // null: no extra file, or unreadable
+};
+
+std::mutex& TrustMutex() {
+  static std::mutex m;
+  return m;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+// The system bundle that libcurl would use by default.
+std::string SystemBundlePath(CURL* easy) {
+  char* path = nullptr;
+  if (curl_easy_getinfo(easy, CURLINFO_CAINFO, &path) == CURLE_OK && path != nullptr) return path;
+  return "/etc/ssl/certs/ca-certificates.crt";
+}
+
+std::shared_ptr<const std::string> TrustedPem(CURL* easy) {
+  const std::string caFile = CaFile();
+  if (caFile.empty()) return nullptr;
+  std::lock_guard lock(TrustMutex());
+  static TrustBundle cached;
+  if (cached.caFile == caFile && cached.pem) return cached.pem;
+  std::string extra;
+  if (!ReadWholeFile(caFile, extra) || extra.empty()) {
+    // Nothing to add: the system store alone decides. Tried again next time,
+    // in case the file appears.
+    return nullptr;
+  }
+  std::string pem;
+  ReadWholeFile(SystemBundlePath(easy), pem);  // may be missing: the extra file alone then
+  if (!pem.empty() && pem.back() != '\n') pem += '\n';
+  pem += extra;
+  cached.caFile = caFile;
+  cached.pem = std::make_shared<const std::string>(std::move(pem));
+  return cached.pem;
+}
+
+}  // namespace
+
+size_t WriteAnswer(char* ptr, size_t size, size_t count, void* userdata) {
+  auto* buffer = static_cast<AnswerBuffer*>(userdata);
+  const size_t n = size * count;
+  if (buffer->overflow || n > kMaxAnswerBytes - buffer->data.size()) {
+    buffer->overflow = true;
+    return 0;  // aborts the transfer (CURLE_WRITE_ERROR)
+  }
+  buffer->data.append(ptr, n);
+  return n;
+}
+
+bool ApplyCommonOptions(CURL* easy) {
+  EnsureCurlInitialised();
+  bool ok = curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK;
+  if (!ok) return false;
+  if (auto pem = TrustedPem(easy)) {
+    curl_blob blob{};
+    blob.data = const_cast<char*>(pem->data());
+    blob.len = pem->size();
+    blob.flags = CURL_BLOB_COPY;
+    if (curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob) != CURLE_OK) return false;
+  }
+  return true;
+}
+
+void HeaderList::Append(const std::string& line) {
+  const std::string cut = line.substr(0, line.find_first_of(std::string("\r\n\0", 3)));
+  if (curl_slist* grown = curl_slist_append(list_, cut.c_str())) list_ = grown;
+}
+
+}  // namespace transport_detail
+
+using transport_detail::AnswerBuffer;
+using transport_detail::ApplyCommonOptions;
+using transport_detail::HeaderList;
+using transport_detail::WriteAnswer;
+
+namespace {
+
+struct EasyHandle {
+  EasyHandle() : h(curl_easy_init()) {}
+  ~EasyHandle() {
+    if (h != nullptr) curl_easy_cleanup(h);
+  }
+  EasyHandle(const EasyHandle&) = delete;
+  EasyHandle& operator=(const EasyHandle&) = delete;
+  CURL* h;
+};
+
+enum class Direction { Up, Down };
+
+struct ProgressState {
+  const TransferProgress* callback = nullptr;
+  Direction direction = Direction::Up;
+  curl_off_t lastDone = -1;
+  curl_off_t lastTotal = -1;
+};
+
+int OnProgress(void* clientp, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow) {
+  auto* state = static_cast<ProgressState*>(clientp);
+  const curl_off_t done = state->direction == Direction::Up ? ulnow : dlnow;
+  const curl_off_t total = state->direction == Direction::Up ? ultotal : dltotal;
+  if (done != state->lastDone || total != state->lastTotal) {
+    state->lastDone = done;
+    state->lastTotal = total;
+    (*state->callback)(static_cast<std::uint64_t>(done), static_cast<std::uint64_t>(total));
+  }
+  return 0;
+}
+
+bool SetProgress(CURL* easy, ProgressState& state) {
+  if (!state.callback || !*state.callback) return true;
+  return curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &OnProgress) == CURLE_OK &&
+         curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &state) == CURLE_OK &&
+         curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
+}
+
+// One POST with "Content-Type:application/json". Returns what arrived; an
+// answer over the size bound counts as nothing.
+std::string Post(const std::string& url, const void* bytes, std::size_t length, bool lowSpeedLimit,
+                 const TransferProgress* progress) {
+  EasyHandle easy;
+  if (easy.h == nullptr || !ApplyCommonOptions(easy.h)) return {};
+  HeaderList headers;
+  headers.Append("Content-Type:application/json");
+  AnswerBuffer answer;
+  ProgressState state{progress, Direction::Up};
+  bool ok = curl_easy_setopt(easy.h, CURLOPT_URL, url.c_str()) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_POST, 1L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(length)) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_POSTFIELDS, length == 0 ? "" : bytes) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_HTTPHEADER, headers.Get()) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_WRITEFUNCTION, &WriteAnswer) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_WRITEDATA, &answer) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_CONNECTTIMEOUT_MS, 10000L) == CURLE_OK;
+  if (lowSpeedLimit) {
+    ok = ok && curl_easy_setopt(easy.h, CURLOPT_LOW_SPEED_LIMIT, 1024L) == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy.h, CURLOPT_LOW_SPEED_TIME, 30L) == CURLE_OK;
+  } else {
+    ok = ok && curl_easy_setopt(easy.h, CURLOPT_TIMEOUT_MS, 10000L) == CURLE_OK;
+  }
+  ok = ok && SetProgress(easy.h, state);
+  if (!ok) return {};
+  curl_easy_perform(easy.h);  // the body alone tells the caller how it went
+  if (answer.overflow) return {};
+  return std::move(answer.data);
+}
+
+// CURLOPT_WRITEFUNCTION into a FILE*; a short write (full disk) aborts.
+size_t WriteFile(char* ptr, size_t size, size_t count, void* userdata) {
+  const size_t n = size * count;
+  return std::fwrite(ptr, 1, n, static_cast<std::FILE*>(userdata)) == n ? n : 0;
+}
+
+// Opens a new file beside `target` that did not exist before.
+std::FILE* OpenTemporaryBeside(const std::filesystem::path& target, std::filesystem::path& temp) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = target;
+    temp += ".download-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    if (std::FILE* f = std::fopen(temp.c_str(), "wbx")) return f;
+    if (errno != EEXIST) return nullptr;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void EnsureCurlInitialised() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_ALL); });
+}
+
+std::string PostJsonBlocking(const std::string& url, std::string_view body) {
+  return Post(url, body.data(), body.size(), false, nullptr);
+}
+
+std::string PostBytesBlocking(const std::string& url, const void* bytes, std::size_t length,
+                              const TransferProgress& progress) {
+  return Post(url, bytes, length, true, &progress);
+}
+
+std::string GetBlocking(const std::string& url) {
+  EasyHandle easy;
+  if (easy.h == nullptr || !ApplyCommonOptions(easy.h)) return kSubstituteAnswer;
+  AnswerBuffer answer;
+  bool ok = curl_easy_setopt(easy.h, CURLOPT_URL, url.c_str()) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_HTTPGET, 1L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_WRITEFUNCTION, &WriteAnswer) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_WRITEDATA, &answer) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_CONNECTTIMEOUT, 3L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_TIMEOUT, 3L) == CURLE_OK;
+  if (!ok) return kSubstituteAnswer;
+  const CURLcode rc = curl_easy_perform(easy.h);
+  if (answer.overflow || (rc != CURLE_OK && answer.data.empty())) return kSubstituteAnswer;
+  return std::move(answer.data);
+}
+
+bool DownloadToFile(const std::string& url, const std::filesystem::path& path, const TransferProgress& progress) {
+  std::error_code ec;
+  std::filesystem::path folder = path.parent_path();
+  if (folder.empty()) folder = ".";
+  if (path.filename().empty() || !std::filesystem::is_directory(folder, ec)) return false;
+
+  EasyHandle easy;
+  if (easy.h == nullptr || !ApplyCommonOptions(easy.h)) return false;
+  std::filesystem::path temp;
+  std::FILE* file = OpenTemporaryBeside(path, temp);
+  if (file == nullptr) return false;
+
+  ProgressState state{&progress, Direction::Down};
+  bool ok = curl_easy_setopt(easy.h, CURLOPT_URL, url.c_str()) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_HTTPGET, 1L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_FAILONERROR, 1L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_WRITEFUNCTION, &WriteFile) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_WRITEDATA, file) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_CONNECTTIMEOUT_MS, 10000L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_LOW_SPEED_LIMIT, 1024L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_LOW_SPEED_TIME, 30L) == CURLE_OK;
+  ok = ok && SetProgress(easy.h, state);
+  if (ok) {
+    long status = 0;
+    ok = curl_easy_perform(easy.h) == CURLE_OK &&
+         curl_easy_getinfo(easy.h, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status >= 200 &&
+         status < 300;
+  }
+  // A failed flush (full disk) loses the tail of the body.
+  ok = (std::fclose(file) == 0) && ok;
+  if (ok) {
+    std::filesystem::rename(temp, path, ec);
+    ok = !ec;
+  }
+  if (!ok) std::filesystem::remove(temp, ec);
+  return ok;
+}
+
+}  // namespace quillora

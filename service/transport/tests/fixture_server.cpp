@@ -1,0 +1,122 @@
+#include "service/transport/tests/fixture_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <random>
+#include <stdexcept>
+
+namespace quillora::testing_support {
+namespace {
+
+int BindLoopback(int fd) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return 0;
+  socklen_t len = sizeof addr;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
+  return ntohs(addr.sin_port);
+}
+
+std::filesystem::path UniqueTempPath(const char* prefix) {
+  static std::atomic<unsigned> counter{0};
+  std::random_device rd;
+  return std::filesystem::temp_directory_path() /
+         (std::string(prefix) + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
+          std::to_string(rd()));
+}
+
+}  // namespace
+
+FixtureServer::FixtureServer() : server_(std::make_unique<httplib::Server>()) {}
+
+FixtureServer::FixtureServer(const std::filesystem::path& certFile, const std::filesystem::path& keyFile)
+    : server_(std::make_unique<httplib::SSLServer>(certFile.c_str(), keyFile.c_str())), tls_(true) {}
+
+FixtureServer::~FixtureServer() {
+  server_->stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+void FixtureServer::Start() {
+  // Runs for every request just before its response is written, by which
+  // time the body has been read.
+  server_->set_post_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+    {
+      std::lock_guard lock(mutex_);
+      requests_.push_back(SeenRequest{req.method, req.path, req.body, req.headers});
+    }
+    seen_.notify_all();
+  });
+  port_ = server_->bind_to_any_port("127.0.0.1");
+  if (port_ <= 0) throw std::runtime_error("fixture server: cannot bind");
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  // The socket listens already; wait for the accept loop so that stop()
+  // always finds it running.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!server_->is_running()) {
+    if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error("fixture server: not running");
+    std::this_thread::yield();
+  }
+}
+
+std::string FixtureServer::Base() const {
+  return (tls_ ? "https://localhost:" : "http://127.0.0.1:") + std::to_string(port_);
+}
+
+std::vector<SeenRequest> FixtureServer::Requests() {
+  std::lock_guard lock(mutex_);
+  return requests_;
+}
+
+bool FixtureServer::WaitForRequests(std::size_t count, std::chrono::milliseconds deadline) {
+  std::unique_lock lock(mutex_);
+  return seen_.wait_for(lock, deadline, [&] { return requests_.size() >= count; });
+}
+
+int ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int port = BindLoopback(fd);
+  ::close(fd);  // bound, never listened: nothing accepts on this port now
+  return port;
+}
+
+SilentServer::SilentServer() {
+  fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  port_ = BindLoopback(fd_);
+  if (port_ == 0 || ::listen(fd_, 16) != 0) throw std::runtime_error("silent server: cannot listen");
+}
+
+SilentServer::~SilentServer() { ::close(fd_); }
+
+TestCertificate::TestCertificate(const std::string& altNames) {
+  dir_ = UniqueTempPath("quillora-cert-");
+  std::filesystem::create_directories(dir_);
+  cert_ = dir_ / "cert.pem";
+  key_ = dir_ / "key.pem";
+  const std::string command =
+      "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
+      " -subj /CN=quillora-test -addext 'subjectAltName=" +
+      altNames + "' -keyout '" + key_.string() + "' -out '" + cert_.string() + "' >/dev/null 2>&1";
+  ok_ = std::system(command.c_str()) == 0 && std::filesystem::exists(cert_);
+}
+
+TestCertificate::~TestCertificate() {
+  std::error_code ec;
+  std::filesystem::remove_all(dir_, ec);
+}
+
+TempDir::TempDir() : path_(UniqueTempPath("quillora-transport-")) { std::filesystem::create_directories(path_); }
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+}  // namespace quillora::testing_support

@@ -1,0 +1,117 @@
+#pragma once
+// A small local HTTP(S) server for the transport tests: loopback only, on a
+// port chosen by the OS, recording every request it sees.
+#ifndef CPPHTTPLIB_OPENSSL_SUPPORT
+#define CPPHTTPLIB_OPENSSL_SUPPORT
+#endif
+#include <httplib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quillora::testing_support {
+
+struct SeenRequest {
+  std::string method;
+  std::string path;
+  std::string body;
+  httplib::Headers headers;
+
+  std::string Header(const std::string& name) const {
+    auto it = headers.find(name);
+    return it == headers.end() ? std::string() : it->second;
+  }
+  bool HasHeader(const std::string& name) const { return headers.count(name) > 0; }
+};
+
+class FixtureServer {
+ public:
+  // Plain HTTP.
+  FixtureServer();
+  // HTTPS with the given PEM files.
+  FixtureServer(const std::filesystem::path& certFile, const std::filesystem::path& keyFile);
+  ~FixtureServer();
+  FixtureServer(const FixtureServer&) = delete;
+  FixtureServer& operator=(const FixtureServer&) = delete;
+
+  // Register handlers before Start. Every request is recorded after its
+  // handler ran, before the response goes out.
+  httplib::Server& Http() { return *server_; }
+  void Start();
+
+  int Port() const { return port_; }
+  // "http://127.0.0.1:<port>" or "https://localhost:<port>".
+  std::string Base() const;
+
+  std::vector<SeenRequest> Requests();
+  // Waits until at least `count` requests were seen; false at the deadline.
+  bool WaitForRequests(std::size_t count, std::chrono::milliseconds deadline);
+
+ private:
+  std::unique_ptr<httplib::Server> server_;
+  bool tls_ = false;
+  int port_ = 0;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable seen_;
+  std::vector<SeenRequest> requests_;
+};
+
+// A loopback port where nothing listens (connections are refused).
+int ClosedPort();
+
+// A loopback socket that listens but never accepts or answers: connections
+// succeed and then hear nothing. Closed on destruction.
+class SilentServer {
+ public:
+  SilentServer();
+  ~SilentServer();
+  SilentServer(const SilentServer&) = delete;
+  SilentServer& operator=(const SilentServer&) = delete;
+  int Port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+// A self-signed certificate and its key, made with the openssl tool in a
+// temporary folder removed on destruction.
+class TestCertificate {
+ public:
+  // `altNames` such as "DNS:localhost,IP:127.0.0.1".
+  explicit TestCertificate(const std::string& altNames);
+  ~TestCertificate();
+  TestCertificate(const TestCertificate&) = delete;
+  TestCertificate& operator=(const TestCertificate&) = delete;
+  bool Ok() const { return ok_; }
+  const std::filesystem::path& Cert() const { return cert_; }
+  const std::filesystem::path& Key() const { return key_; }
+
+ private:
+  std::filesystem::path dir_;
+  std::filesystem::path cert_;
+  std::filesystem::path key_;
+  bool ok_ = false;
+};
+
+// A temporary folder removed on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace quillora::testing_support
