@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds, starts the local service emulator, points
+# set.ini at it and runs the program against it.
+#
+# The windows of the main program are not built yet; until they are, this runs
+# the command-line front end (quillora-cli), which travels the same task road
+# as the windows will. Arguments are passed to it, for example:
+#   ./scripts/run.sh --from zh --to en --text "你好，世界"
+#   ./scripts/run.sh --from en --to zh ~/Documents/report.docx
+# Without arguments it translates a sample text and a sample file.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/setup.sh
+bash scripts/build.sh build
+
+bin=$root/build/bin
+state=$root/build/emulator-state
+home=$root/build/run-home
+mkdir -p "$state" "$home"
+export QUILLORA_HOME=$home
+export XDG_CONFIG_HOME=${XDG_CONFIG_HOME:-$home/xdg-config}
+rm -f "$home/set.ini.ready"
+
+"$bin/quillora-emulator" --state-dir "$state" --write-ini "$home/set.ini" >"$state/emulator.log" 2>&1 &
+emulator=$!
+trap 'kill $emulator 2>/dev/null; wait $emulator 2>/dev/null || true' EXIT
+
+for _ in $(seq 1 100); do
+  grep -q '^\[Service\]' "$home/set.ini" 2>/dev/null && break
+  kill -0 $emulator 2>/dev/null || { cat "$state/emulator.log"; echo "run: the emulator did not start"; exit 1; }
+  sleep 0.1
+done
+echo "run: emulator started (log: $state/emulator.log)"
+sed -n '/^\[Service\]/,/^\[/p' "$home/set.ini"
+echo
+echo "run: the main program's windows are not built yet; running quillora-cli against the emulator."
+
+if (($#)); then
+  "$bin/quillora-cli" "$@"
+else
+  sample=$home/sample.txt
+  printf 'hello world\nthe translation service\n' >"$sample"
+  "$bin/quillora-cli" --from zh --to en --text "你好，世界"
+  "$bin/quillora-cli" --from en --to zh "$sample"
+fi
