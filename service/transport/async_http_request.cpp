@@ -18,6 +18,7 @@ namespace quillora {
 using transport_detail::AnswerBuffer;
 using transport_detail::ApplyCommonOptions;
 using transport_detail::HeaderList;
+using transport_detail::UrlForCurl;
 using transport_detail::WriteAnswer;
 
 namespace {
@@ -95,7 +96,7 @@ std::string AsyncHttpRequest::Impl::Perform(const Transfer& transfer, bool& aban
   HeaderList headers;
   for (const auto& line : transfer.headers) headers.Append(line);
   bool ok = ApplyCommonOptions(easy);
-  ok = ok && curl_easy_setopt(easy, CURLOPT_URL, transfer.url.c_str()) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy, CURLOPT_URL, UrlForCurl(transfer.url).c_str()) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.Get()) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &WriteAnswer) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEDATA, &response) == CURLE_OK;

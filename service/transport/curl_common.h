@@ -28,6 +28,11 @@ size_t WriteAnswer(char* ptr, size_t size, size_t count, void* userdata);
 // could not be set (the request must then not be made).
 bool ApplyCommonOptions(CURL* easy);
 
+// The URL with spaces and control characters written as %XX: libcurl refuses
+// such URLs outright, while callers insert texts (an error message in a
+// statistics path) as they are. Every other byte, including UTF-8, is kept.
+std::string UrlForCurl(const std::string& url);
+
 // Owns a header list for the duration of one request.
 class HeaderList {
  public:

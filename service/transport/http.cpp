@@ -19,10 +19,13 @@ namespace transport_detail {
 namespace {
 
 // The combined trust store (system bundle followed by the configured CA
-// file), built once per configured file.
+// file), built once per configured file and rebuilt when the file changes
+// (a local service may issue itself a new certificate under the same name).
 struct TrustBundle {
   std::string caFile;
-  std::shared_ptr<const std::string> pem;  // null: no extra file, or unreadable
+  std::filesystem::file_time_type modified{};
+  std::uintmax_t size = 0;
+  std::shared_ptr<const std::string> pem;
 };
 
 std::mutex& TrustMutex() {
@@ -47,20 +50,27 @@ std::string SystemBundlePath(CURL* easy) {
 std::shared_ptr<const std::string> TrustedPem(CURL* easy) {
   const std::string caFile = CaFile();
   if (caFile.empty()) return nullptr;
+  std::error_code ec;
+  const auto modified = std::filesystem::last_write_time(caFile, ec);
+  const auto size = ec ? 0 : std::filesystem::file_size(caFile, ec);
+  if (ec) return nullptr;  // missing: the system store alone decides
+
   std::lock_guard lock(TrustMutex());
   static TrustBundle cached;
-  if (cached.caFile == caFile && cached.pem) return cached.pem;
+  if (cached.pem && cached.caFile == caFile && cached.modified == modified && cached.size == size) {
+    return cached.pem;
+  }
   std::string extra;
   if (!ReadWholeFile(caFile, extra) || extra.empty()) {
-    // Nothing to add: the system store alone decides. Tried again next time,
-    // in case the file appears.
-    return nullptr;
+    return nullptr;  // unreadable or empty: the system store alone decides
   }
   std::string pem;
   ReadWholeFile(SystemBundlePath(easy), pem);  // may be missing: the extra file alone then
   if (!pem.empty() && pem.back() != '\n') pem += '\n';
   pem += extra;
   cached.caFile = caFile;
+  cached.modified = modified;
+  cached.size = size;
   cached.pem = std::make_shared<const std::string>(std::move(pem));
   return cached.pem;
 }
@@ -95,6 +105,23 @@ bool ApplyCommonOptions(CURL* easy) {
   return true;
 }
 
+std::string UrlForCurl(const std::string& url) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(url.size());
+  for (char c : url) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u == 0x7f) {
+      out += '%';
+      out += kHex[u >> 4];
+      out += kHex[u & 0x0f];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 void HeaderList::Append(const std::string& line) {
   const std::string cut = line.substr(0, line.find_first_of(std::string("\r\n\0", 3)));
   if (curl_slist* grown = curl_slist_append(list_, cut.c_str())) list_ = grown;
@@ -105,6 +132,7 @@ void HeaderList::Append(const std::string& line) {
 using transport_detail::AnswerBuffer;
 using transport_detail::ApplyCommonOptions;
 using transport_detail::HeaderList;
+using transport_detail::UrlForCurl;
 using transport_detail::WriteAnswer;
 
 namespace {
@@ -157,7 +185,7 @@ std::string Post(const std::string& url, const void* bytes, std::size_t length, 
   headers.Append("Content-Type:application/json");
   AnswerBuffer answer;
   ProgressState state{progress, Direction::Up};
-  bool ok = curl_easy_setopt(easy.h, CURLOPT_URL, url.c_str()) == CURLE_OK;
+  bool ok = curl_easy_setopt(easy.h, CURLOPT_URL, UrlForCurl(url).c_str()) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_POST, 1L) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(length)) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_POSTFIELDS, length == 0 ? "" : bytes) == CURLE_OK;
@@ -216,7 +244,7 @@ std::string GetBlocking(const std::string& url) {
   EasyHandle easy;
   if (easy.h == nullptr || !ApplyCommonOptions(easy.h)) return kSubstituteAnswer;
   AnswerBuffer answer;
-  bool ok = curl_easy_setopt(easy.h, CURLOPT_URL, url.c_str()) == CURLE_OK;
+  bool ok = curl_easy_setopt(easy.h, CURLOPT_URL, UrlForCurl(url).c_str()) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_HTTPGET, 1L) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_WRITEFUNCTION, &WriteAnswer) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_WRITEDATA, &answer) == CURLE_OK;
@@ -241,7 +269,7 @@ bool DownloadToFile(const std::string& url, const std::filesystem::path& path, c
   if (file == nullptr) return false;
 
   ProgressState state{&progress, Direction::Down};
-  bool ok = curl_easy_setopt(easy.h, CURLOPT_URL, url.c_str()) == CURLE_OK;
+  bool ok = curl_easy_setopt(easy.h, CURLOPT_URL, UrlForCurl(url).c_str()) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_HTTPGET, 1L) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_FAILONERROR, 1L) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_WRITEFUNCTION, &WriteFile) == CURLE_OK;

@@ -281,3 +281,23 @@ TEST_F(StatisticsExchange, LineBreaksInLinesCannotAddHeaders) {
 
 }  // namespace
 }  // namespace quillora
+
+namespace quillora {
+namespace {
+
+TEST_F(StatisticsExchange, RawTextInTheEventPathArrives) {
+  StartWithTimeAnswer(200, "");
+  Inbox inbox;
+  AsyncHttpRequest request(&inbox, 21, &Inbox::Narrow, 0);
+  const std::string reason = "\xE9\xAA\x8C\xE8\xAF\x81\xE7\xA0\x81 wrong";  // raw UTF-8 with a space
+  ASSERT_TRUE(request.SendEvent(server_.Base() + "/ver1/AppLogin/loginMethod/mobile/isSuccess/0/failReason/" + reason +
+                                    "/isVip/0",
+                                Lines()));
+  ASSERT_TRUE(inbox.WaitFor(2));
+  ASSERT_TRUE(server_.WaitForRequests(2, 5s));
+  EXPECT_EQ(server_.Requests()[1].path, "/ver1/AppLogin/loginMethod/mobile/isSuccess/0/failReason/" + reason + "/isVip/0");
+  EXPECT_EQ(inbox.Items()[1].response, R"({"code":1,"event":"ok"})");
+}
+
+}  // namespace
+}  // namespace quillora
