@@ -58,8 +58,9 @@ class AsyncHttpRequest {
   // Statistics exchange: the time query (20 s time-outs), then a GET of `url`
   // with the content-type line, StatisticsSignLine over the time cut out of
   // the time answer, and lines[1] to lines[10] (lines[0], the caller's own
-  // sign line, is replaced). 3 s time-outs for the event. Returns false when
-  // dropped because busy.
+  // sign line, is replaced). 3 s time-outs for the event. Only statistics
+  // kinds go on to the event; other kinds stop after the time answer.
+  // Returns false when dropped because busy.
   bool SendEvent(const std::string& url, const EventLines& lines);
 
   // True while a request or exchange is in flight.

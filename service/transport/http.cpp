@@ -138,7 +138,7 @@ using transport_detail::WriteAnswer;
 namespace {
 
 struct EasyHandle {
-  EasyHandle() : h(curl_easy_init()) {}
+  EasyHandle() : h((EnsureCurlInitialised(), curl_easy_init())) {}
   ~EasyHandle() {
     if (h != nullptr) curl_easy_cleanup(h);
   }
