@@ -1,0 +1,597 @@
+#include "ui/qt/qt_host.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainterPath>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QWindow>
+#include <atomic>
+#include <cmath>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "ui/ui_controls.h"
+
+namespace DirectUI {
+
+// ---- conversions ----
+
+QColor ToQColor(DWORD argb) {
+  return QColor((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF, (argb >> 24) & 0xFF);
+}
+QRect ToQRect(const RECT& rc) { return QRect(rc.left, rc.top, rc.Width(), rc.Height()); }
+RECT FromQRect(const QRect& rc) { return {rc.left(), rc.top(), rc.left() + rc.width(), rc.top() + rc.height()}; }
+QString ToQ(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+std::string FromQ(const QString& s) {
+  QByteArray b = s.toUtf8();
+  return std::string(b.constData(), static_cast<size_t>(b.size()));
+}
+
+QFont MakeQFont(const TFontInfo& info, int dpiScale) {
+  QFont f;
+  f.setFamilies({ToQ(info.name), QStringLiteral("Noto Sans CJK SC"), QStringLiteral("sans-serif")});
+  f.setPixelSize(std::max(1, info.size * dpiScale / 100));
+  f.setBold(info.bold);
+  f.setItalic(info.italic);
+  f.setUnderline(info.underline);
+  return f;
+}
+
+int QtFlagsFromStyle(UINT style) {
+  int f = 0;
+  if (style & DT_CENTER) f |= Qt::AlignHCenter;
+  else if (style & DT_RIGHT) f |= Qt::AlignRight;
+  else f |= Qt::AlignLeft;
+  if (style & DT_VCENTER) f |= Qt::AlignVCenter;
+  else if (style & DT_BOTTOM) f |= Qt::AlignBottom;
+  else f |= Qt::AlignTop;
+  if (style & DT_WORDBREAK) f |= Qt::TextWordWrap;
+  if (style & DT_SINGLELINE) f |= Qt::TextSingleLine;
+  return f;
+}
+
+// ---- drawing ----
+
+void CRenderContext::FillRect(const RECT& rc, DWORD color) {
+  if ((color >> 24) == 0) return;
+  p.fillRect(ToQRect(rc), ToQColor(color));
+}
+
+void CRenderContext::DrawBorder(const RECT& rc, DWORD color, int size, SIZE round) {
+  p.save();
+  QPen pen(ToQColor(color));
+  pen.setWidth(size);
+  pen.setJoinStyle(Qt::MiterJoin);
+  p.setPen(pen);
+  p.setBrush(Qt::NoBrush);
+  QRectF r = QRectF(ToQRect(rc)).adjusted(size / 2.0, size / 2.0, -size / 2.0, -size / 2.0);
+  if (round.cx > 0 || round.cy > 0) {
+    p.setRenderHint(QPainter::Antialiasing);
+    p.drawRoundedRect(r, round.cx / 2.0, round.cy / 2.0);
+  } else {
+    p.drawRect(r);
+  }
+  p.restore();
+}
+
+void CRenderContext::DrawText(const RECT& rc, const std::string& text, DWORD color, int font, UINT style, bool html) {
+  if (text.empty() || rc.IsEmpty()) return;
+  QFont f = pm ? pm->Impl()->Font(font) : QFont();
+  if (html) {
+    QTextDocument doc;
+    doc.setDefaultFont(f);
+    doc.setDocumentMargin(0);
+    doc.setDefaultStyleSheet(QStringLiteral("body { color: %1; }").arg(ToQColor(color).name(QColor::HexArgb)));
+    doc.setHtml(QStringLiteral("<body>") + ToQ(text) + QStringLiteral("</body>"));
+    if (!(style & DT_SINGLELINE)) doc.setTextWidth(rc.Width());
+    QSizeF s = doc.size();
+    int y = rc.top;
+    if (style & DT_VCENTER) y = rc.top + (rc.Height() - static_cast<int>(s.height())) / 2;
+    else if (style & DT_BOTTOM) y = rc.bottom - static_cast<int>(s.height());
+    int x = rc.left;
+    int w = static_cast<int>(std::ceil(doc.idealWidth()));
+    if (style & DT_CENTER) x = rc.left + (rc.Width() - w) / 2;
+    else if (style & DT_RIGHT) x = rc.right - w;
+    p.save();
+    p.setClipRect(ToQRect(rc), Qt::IntersectClip);
+    p.translate(x, y);
+    doc.drawContents(&p);
+    p.restore();
+    return;
+  }
+  p.save();
+  p.setFont(f);
+  p.setPen(ToQColor(color));
+  QString s = ToQ(text);
+  if (style & DT_SINGLELINE) s.replace('\n', ' ');
+  if ((style & DT_END_ELLIPSIS) && (style & DT_SINGLELINE)) {
+    s = QFontMetrics(f).elidedText(s, Qt::ElideRight, rc.Width());
+  }
+  p.drawText(ToQRect(rc), QtFlagsFromStyle(style), s);
+  p.restore();
+}
+
+bool CRenderContext::DrawImage(const RECT& rcControl, const TImageInfo& info) {
+  if (!pm || info.file.empty()) return false;
+  const QImage* img = pm->Impl()->GetImage(info.file);
+  if (!img) return false;
+  RECT dest = rcControl;
+  if (info.hasDest) {
+    RECT d = pm->ScaleRect(info.dest);
+    dest = {rcControl.left + d.left, rcControl.top + d.top, rcControl.left + d.right, rcControl.top + d.bottom};
+    dest.right = std::min(dest.right, rcControl.right);
+    dest.bottom = std::min(dest.bottom, rcControl.bottom);
+  }
+  if (dest.IsEmpty()) return true;
+  QRect src = info.hasSource ? ToQRect(info.source).intersected(img->rect()) : img->rect();
+  if (src.isEmpty()) return false;
+  RECT corner = pm->ScaleRect(info.corner);
+  p.save();
+  if (info.fade < 255) p.setOpacity(info.fade / 255.0);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  QRect d = ToQRect(dest);
+  if (corner.left || corner.top || corner.right || corner.bottom) {
+    // Nine slices: corners keep their size, edges and middle stretch.
+    const RECT& c = info.corner;
+    int sx[4] = {src.left(), src.left() + c.left, src.right() + 1 - c.right, src.right() + 1};
+    int sy[4] = {src.top(), src.top() + c.top, src.bottom() + 1 - c.bottom, src.bottom() + 1};
+    int dx[4] = {d.left(), d.left() + corner.left, d.right() + 1 - corner.right, d.right() + 1};
+    int dy[4] = {d.top(), d.top() + corner.top, d.bottom() + 1 - corner.bottom, d.bottom() + 1};
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) {
+        QRect s(sx[i], sy[j], sx[i + 1] - sx[i], sy[j + 1] - sy[j]);
+        QRect t(dx[i], dy[j], dx[i + 1] - dx[i], dy[j + 1] - dy[j]);
+        if (s.width() > 0 && s.height() > 0 && t.width() > 0 && t.height() > 0) p.drawImage(t, *img, s);
+      }
+  } else if (d.size() == src.size()) {
+    p.drawImage(d.topLeft(), *img, src);
+  } else {
+    const QPixmap* pix = pm->Impl()->GetScaled(info.file, FromQRect(src), d.size(), 255);
+    if (pix) p.drawPixmap(d.topLeft(), *pix);
+  }
+  p.restore();
+  return true;
+}
+
+// ---- paint manager impl ----
+
+CPaintManagerImpl::~CPaintManagerImpl() { KillAll(); }
+
+const QImage* CPaintManagerImpl::GetImage(const std::string& file) {
+  auto it = images_.find(file);
+  if (it != images_.end()) return it->second.get();
+  QImage img(ToQ(pm_->ResolvePath(file)));
+  std::unique_ptr<QImage> p;
+  if (!img.isNull()) p = std::make_unique<QImage>(img.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+  const QImage* raw = p.get();
+  images_[file] = std::move(p);
+  return raw;
+}
+
+const QPixmap* CPaintManagerImpl::GetScaled(const std::string& file, const RECT& source, QSize size, int fade) {
+  std::string key = file + "|" + std::to_string(source.left) + "," + std::to_string(source.top) + "," +
+                    std::to_string(source.right) + "," + std::to_string(source.bottom) + "|" +
+                    std::to_string(size.width()) + "x" + std::to_string(size.height()) + "|" + std::to_string(fade);
+  auto it = scaled_.find(key);
+  if (it != scaled_.end()) return &it->second;
+  const QImage* img = GetImage(file);
+  if (!img) return nullptr;
+  QImage part = img->copy(ToQRect(source)).scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  if (scaled_.size() > 512) scaled_.clear();  // bound the cache
+  return &(scaled_[key] = QPixmap::fromImage(part));
+}
+
+bool CPaintManagerImpl::SetTimer(CControlUI* c, UINT id, UINT ms) {
+  auto key = std::make_pair(c, id);
+  auto& t = timers_[key];
+  if (!t) {
+    t = std::make_unique<QTimer>();
+    CPaintManagerUI* pm = pm_;
+    QObject::connect(t.get(), &QTimer::timeout, [pm, c, id]() {
+      // A handler of an earlier tick may have killed it; the timer object is
+      // then already stopped and no tick arrives.
+      pm->SendNotify(c, DUI_MSGTYPE_TIMER, id, 0);
+    });
+  }
+  t->start(static_cast<int>(std::max<UINT>(ms, 1)));
+  return true;
+}
+
+bool CPaintManagerImpl::KillTimer(CControlUI* c, UINT id) {
+  auto it = timers_.find({c, id});
+  if (it == timers_.end()) return false;
+  it->second->stop();
+  // Deleting a QTimer from inside its own timeout is allowed only later.
+  it->second.release()->deleteLater();
+  timers_.erase(it);
+  return true;
+}
+
+void CPaintManagerImpl::KillTimers(CControlUI* c) {
+  for (auto it = timers_.begin(); it != timers_.end();) {
+    if (it->first.first == c) {
+      it->second->stop();
+      it->second.release()->deleteLater();
+      it = timers_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void CPaintManagerImpl::KillAll() {
+  for (auto& [k, t] : timers_) {
+    t->stop();
+    t.release()->deleteLater();
+  }
+  timers_.clear();
+}
+
+bool CPaintManagerImpl::HasTimer(CControlUI* c, UINT id) const { return timers_.count({c, id}) != 0; }
+
+QFont CPaintManagerImpl::Font(int index) {
+  if (fontScale_ != pm_->GetDPIScale()) {
+    fonts_.clear();
+    fontScale_ = pm_->GetDPIScale();
+  }
+  auto it = fonts_.find(index);
+  if (it != fonts_.end()) return it->second;
+  auto fit = pm_->fonts_.find(index);
+  const TFontInfo& info = fit == pm_->fonts_.end() ? pm_->defaultFont_ : fit->second;
+  return fonts_[index] = MakeQFont(info, fontScale_);
+}
+
+// ---- native editors ----
+
+CNativeEditHost::CNativeEditHost(CEditBaseUI* owner, bool multiLine) {
+  EnsureApplication();
+  if (multiLine) {
+    rich_ = new QTextEdit();
+    rich_->setAcceptRichText(false);
+    rich_->setFrameShape(QFrame::NoFrame);
+    QObject::connect(rich_, &QTextEdit::textChanged, [owner]() { owner->OnNativeTextChanged(); });
+    widget_ = rich_;
+  } else {
+    line_ = new QLineEdit();
+    line_->setFrame(false);
+    QObject::connect(line_, &QLineEdit::textChanged, [owner]() { owner->OnNativeTextChanged(); });
+    QObject::connect(line_, &QLineEdit::returnPressed, [owner]() { owner->OnNativeReturn(); });
+    widget_ = line_;
+  }
+  widget_->setProperty("duiEditOwner", QVariant::fromValue(static_cast<void*>(owner)));
+  widget_->hide();
+}
+
+CNativeEditHost::~CNativeEditHost() { delete widget_.data(); }
+
+QString CNativeEditHost::Text() const {
+  if (Rich()) return rich_->toPlainText();
+  if (Line()) return line_->text();
+  return {};
+}
+
+void CNativeEditHost::SetText(const QString& text) {
+  if (Rich()) {
+    // Keep the colour and font chosen for the box on the new text.
+    QTextCharFormat fmt = rich_->currentCharFormat();
+    rich_->setPlainText(text);
+    QTextCursor cur(rich_->document());
+    cur.select(QTextCursor::Document);
+    cur.mergeCharFormat(fmt);
+    rich_->setCurrentCharFormat(fmt);
+  } else if (Line()) {
+    line_->setText(text);
+  }
+}
+
+void CNativeEditHost::SetTextColor(const QColor& c) {
+  if (!widget_) return;
+  QPalette pal = widget_->palette();
+  pal.setColor(QPalette::Text, c);
+  widget_->setPalette(pal);
+  if (rich_) {
+    QTextCharFormat fmt;
+    fmt.setForeground(c);
+    QTextCursor cur(rich_->document());
+    cur.select(QTextCursor::Document);
+    cur.mergeCharFormat(fmt);
+    rich_->mergeCurrentCharFormat(fmt);
+  }
+}
+
+void CNativeEditHost::SetFont(const QFont& f) {
+  if (!widget_) return;
+  widget_->setFont(f);
+  if (rich_) {
+    QTextCharFormat fmt;
+    fmt.setFont(f, QTextCharFormat::FontPropertiesAll);
+    QTextCursor cur(rich_->document());
+    cur.select(QTextCursor::Document);
+    cur.mergeCharFormat(fmt);
+    rich_->mergeCurrentCharFormat(fmt);
+    rich_->document()->setDefaultFont(f);
+  }
+}
+
+void CNativeEditHost::SetReadOnly(bool ro) {
+  if (Rich()) rich_->setReadOnly(ro);
+  if (Line()) line_->setReadOnly(ro);
+}
+
+// ---- message event ----
+
+QEvent::Type CMessageEvent::EventType() {
+  static const QEvent::Type t = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return t;
+}
+
+// ---- registry ----
+
+namespace {
+
+std::mutex g_registryMutex;
+std::map<std::uintptr_t, CWindowHost*> g_hosts;  // guarded by g_registryMutex
+std::uintptr_t g_nextHandle = 0x1000;             // guarded by g_registryMutex
+std::mutex g_keyMutex;
+std::set<int> g_keysDown;  // guarded by g_keyMutex
+
+}  // namespace
+
+HWND RegisterHost(CWindowHost* host) {
+  std::lock_guard<std::mutex> lock(g_registryMutex);
+  std::uintptr_t id = g_nextHandle;
+  g_nextHandle += 4;
+  g_hosts[id] = host;
+  return reinterpret_cast<HWND>(id);
+}
+
+void UnregisterHost(HWND hwnd) {
+  std::lock_guard<std::mutex> lock(g_registryMutex);
+  g_hosts.erase(reinterpret_cast<std::uintptr_t>(hwnd));
+}
+
+CWindowHost* HostFromHandle(HWND hwnd) {
+  std::lock_guard<std::mutex> lock(g_registryMutex);
+  auto it = g_hosts.find(reinterpret_cast<std::uintptr_t>(hwnd));
+  return it == g_hosts.end() ? nullptr : it->second;
+}
+
+bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  std::lock_guard<std::mutex> lock(g_registryMutex);
+  auto it = g_hosts.find(reinterpret_cast<std::uintptr_t>(hwnd));
+  if (it == g_hosts.end()) return false;
+  // The host is unregistered (under this lock) before it is deleted, so it is
+  // alive here; postEvent itself is thread-safe.
+  QCoreApplication::postEvent(it->second, new CMessageEvent(msg, wParam, lParam));
+  return true;
+}
+
+bool IsWindow(HWND hwnd) { return HostFromHandle(hwnd) != nullptr; }
+
+int KeyFromQt(int k) {
+  if (k >= Qt::Key_A && k <= Qt::Key_Z) return 'A' + (k - Qt::Key_A);
+  if (k >= Qt::Key_0 && k <= Qt::Key_9) return '0' + (k - Qt::Key_0);
+  switch (k) {
+    case Qt::Key_Backspace: return VK_BACK;
+    case Qt::Key_Tab: return VK_TAB;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return VK_RETURN;
+    case Qt::Key_Shift: return VK_SHIFT;
+    case Qt::Key_Control: return VK_CONTROL;
+    case Qt::Key_Alt: return VK_MENU;
+    case Qt::Key_Escape: return VK_ESCAPE;
+    case Qt::Key_Space: return VK_SPACE;
+    case Qt::Key_Left: return VK_LEFT;
+    case Qt::Key_Up: return VK_UP;
+    case Qt::Key_Right: return VK_RIGHT;
+    case Qt::Key_Down: return VK_DOWN;
+    case Qt::Key_Delete: return VK_DELETE;
+    default: return 0;
+  }
+}
+
+bool IsKeyDown(int vk) {
+  if (!QGuiApplication::instance()) return false;
+  Qt::KeyboardModifiers mods = QGuiApplication::queryKeyboardModifiers();
+  if (vk == VK_CONTROL) return mods & Qt::ControlModifier;
+  if (vk == VK_SHIFT) return mods & Qt::ShiftModifier;
+  if (vk == VK_MENU) return mods & Qt::AltModifier;
+  std::lock_guard<std::mutex> lock(g_keyMutex);
+  return g_keysDown.count(vk) != 0;
+}
+
+short GetKeyState(int vk) { return IsKeyDown(vk) ? static_cast<short>(0x8000) : 0; }
+
+static void TrackKey(QKeyEvent* e, bool down) {
+  int vk = KeyFromQt(e->key());
+  if (!vk || e->isAutoRepeat()) return;
+  std::lock_guard<std::mutex> lock(g_keyMutex);
+  if (down) g_keysDown.insert(vk);
+  else g_keysDown.erase(vk);
+}
+
+// ---- window host ----
+
+CWindowHost::CWindowHost(CWindowWnd* window, HWND hwnd, bool popup)
+    : QWidget(nullptr, popup ? (Qt::Popup | Qt::FramelessWindowHint) : (Qt::Window | Qt::FramelessWindowHint)),
+      window_(window),
+      hwnd_(hwnd) {
+  setMouseTracking(true);
+  setAttribute(Qt::WA_OpaquePaintEvent, false);
+  setFocusPolicy(Qt::StrongFocus);
+}
+
+CWindowHost::~CWindowHost() = default;
+
+LRESULT CWindowHost::Send(UINT msg, WPARAM w, LPARAM l) {
+  if (!window_) return 0;
+  return window_->SendMessage(msg, w, l);
+}
+
+bool CWindowHost::event(QEvent* e) {
+  if (e->type() == CMessageEvent::EventType()) {
+    auto* m = static_cast<CMessageEvent*>(e);
+    Send(m->msg, m->wParam, m->lParam);
+    return true;
+  }
+  if (e->type() == QEvent::WindowActivate && window_) {
+    Send(WM_SETFOCUS, 0, 0);
+  } else if (e->type() == QEvent::WindowDeactivate && window_) {
+    Send(WM_KILLFOCUS, 0, 0);
+  }
+  return QWidget::event(e);
+}
+
+bool CWindowHost::eventFilter(QObject* watched, QEvent* e) {
+  // Keys typed into a hosted editor pass through the window's handler first;
+  // a window that consumes a key keeps it from the editor.
+  if (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) {
+    auto* ke = static_cast<QKeyEvent*>(e);
+    TrackKey(ke, e->type() == QEvent::KeyPress);
+    if (e->type() == QEvent::KeyPress && window_) {
+      keyReachedBase = false;
+      QPointer<CWindowHost> self(this);
+      int vk = KeyFromQt(ke->key());
+      Send(WM_KEYDOWN, static_cast<WPARAM>(vk ? vk : ke->key()), 0);
+      if (!self) return true;
+      if (!keyReachedBase) return true;
+    }
+  } else if (e->type() == QEvent::FocusIn) {
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (w) {
+      auto* owner = static_cast<CEditBaseUI*>(w->property("duiEditOwner").value<void*>());
+      if (owner) owner->OnNativeFocus(true);
+    }
+  }
+  return QWidget::eventFilter(watched, e);
+}
+
+void CWindowHost::paintEvent(QPaintEvent* e) {
+  if (!pm_) return;
+  if (pm_->layoutScheduled_) pm_->UpdateLayout();
+  QPainter painter(this);
+  CRenderContext ctx(painter, pm_);
+  RECT paint = FromQRect(e->rect());
+  if (CControlUI* root = pm_->GetRoot()) root->DoPaint(ctx, paint);
+}
+
+void CWindowHost::mouseMoveEvent(QMouseEvent* e) {
+  QPoint p = e->position().toPoint();
+  Send(WM_MOUSEMOVE, 0, MAKELPARAM(p.x(), p.y()));
+}
+
+bool CWindowHost::InCaption(QPoint pt) const {
+  if (!pm_) return false;
+  RECT cap = pm_->ScaleRect(pm_->GetCaptionRect());
+  RECT client{0, 0, width(), height()};
+  // caption="l,t,r,b": a band inside the client area; r and b count from the right and bottom edges.
+  RECT band{client.left + cap.left, client.top + cap.top, client.right - cap.right,
+            cap.bottom > 0 ? client.top + cap.bottom : client.top};
+  if (!band.Contains(pt.x(), pt.y())) return false;
+  CControlUI* c = pm_->FindControl(POINT{pt.x(), pt.y()});
+  // Clicks on active controls in the title bar are theirs, not a drag.
+  if (c && (c->GetInterface("Button") || c->GetInterface("Edit") || c->GetInterface("RichEdit") ||
+            c->GetInterface("Combo") || c->GetInterface("List")))
+    return false;
+  return true;
+}
+
+void CWindowHost::mousePressEvent(QMouseEvent* e) {
+  QPoint p = e->position().toPoint();
+  QPointer<CWindowHost> self(this);
+  if (e->button() == Qt::LeftButton) {
+    bool caption = InCaption(p);
+    Send(WM_LBUTTONDOWN, 0, MAKELPARAM(p.x(), p.y()));
+    if (self && caption && windowHandle() && !QGuiApplication::platformName().contains("offscreen"))
+      windowHandle()->startSystemMove();
+  } else if (e->button() == Qt::RightButton) {
+    Send(WM_RBUTTONDOWN, 0, MAKELPARAM(p.x(), p.y()));
+  }
+}
+
+void CWindowHost::mouseReleaseEvent(QMouseEvent* e) {
+  QPoint p = e->position().toPoint();
+  if (e->button() == Qt::LeftButton) Send(WM_LBUTTONUP, 0, MAKELPARAM(p.x(), p.y()));
+  else if (e->button() == Qt::RightButton) Send(WM_RBUTTONUP, 0, MAKELPARAM(p.x(), p.y()));
+}
+
+void CWindowHost::mouseDoubleClickEvent(QMouseEvent* e) {
+  QPoint p = e->position().toPoint();
+  if (e->button() == Qt::LeftButton) Send(WM_LBUTTONDBLCLK, 0, MAKELPARAM(p.x(), p.y()));
+}
+
+void CWindowHost::wheelEvent(QWheelEvent* e) {
+  QPoint p = e->position().toPoint();
+  int delta = e->angleDelta().y();
+  if (delta == 0) delta = e->angleDelta().x();
+  Send(WM_MOUSEWHEEL, delta > 0 ? 1 : 0, MAKELPARAM(p.x(), p.y()));
+}
+
+void CWindowHost::leaveEvent(QEvent*) { Send(WM_MOUSELEAVE, 0, 0); }
+
+void CWindowHost::keyPressEvent(QKeyEvent* e) {
+  TrackKey(e, true);
+  int vk = KeyFromQt(e->key());
+  Send(WM_KEYDOWN, static_cast<WPARAM>(vk ? vk : e->key()), 0);
+}
+
+void CWindowHost::resizeEvent(QResizeEvent*) {
+  ApplyRoundCorner();
+  Send(WM_SIZE, 0, MAKELPARAM(width(), height()));
+}
+
+void CWindowHost::ApplyRoundCorner() {
+  if (!pm_) return;
+  SIZE rc = pm_->GetRoundCorner();
+  if (rc.cx <= 0 && rc.cy <= 0) {
+    clearMask();
+    return;
+  }
+  QPainterPath path;
+  path.addRoundedRect(QRectF(rect()), pm_->ScaleValue(rc.cx) / 2.0, pm_->ScaleValue(rc.cy) / 2.0);
+  setMask(QRegion(path.toFillPolygon().toPolygon()));
+}
+
+void CWindowHost::closeEvent(QCloseEvent* e) {
+  // Closing from outside (window manager, popup dismissal) goes through the
+  // window's own close handling like any other close.
+  e->ignore();
+  if (window_) window_->PostMessage(WM_CLOSE, 0, 0);
+}
+
+void CWindowHost::dragEnterEvent(QDragEnterEvent* e) {
+  if (e->mimeData()->hasUrls()) e->acceptProposedAction();
+}
+void CWindowHost::dragMoveEvent(QDragMoveEvent* e) {
+  if (e->mimeData()->hasUrls()) e->acceptProposedAction();
+}
+
+void CWindowHost::dropEvent(QDropEvent* e) {
+  DropFiles drop;
+  for (const QUrl& u : e->mimeData()->urls())
+    if (u.isLocalFile()) drop.paths.push_back(FromQ(u.toLocalFile()));
+  QPoint p = e->position().toPoint();
+  drop.point = {p.x(), p.y()};
+  if (drop.paths.empty()) return;
+  e->acceptProposedAction();
+  Send(WM_DROPFILES, reinterpret_cast<WPARAM>(&drop), 0);
+}
+
+void CWindowHost::focusInEvent(QFocusEvent* e) { QWidget::focusInEvent(e); }
+void CWindowHost::focusOutEvent(QFocusEvent* e) { QWidget::focusOutEvent(e); }
+
+UINT DragQueryFileCount(HDROP drop) { return drop ? static_cast<UINT>(drop->paths.size()) : 0; }
+std::string DragQueryFile(HDROP drop, UINT index) {
+  if (!drop || index >= drop->paths.size()) return {};
+  return drop->paths[index];
+}
+
+}  // namespace DirectUI

@@ -1,0 +1,155 @@
+#pragma once
+// Qt side of the toolkit. Included only by the toolkit's own sources (and its
+// tests); nothing outside ui/ sees these types.
+#include <QEvent>
+#include <QFont>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <map>
+#include <memory>
+#include <utility>
+
+#include "ui/ui_manager.h"
+#include "ui/ui_window.h"
+
+class QEventLoop;
+class QTextEdit;
+class QLineEdit;
+class QPainterPath;
+
+namespace DirectUI {
+
+class CEditBaseUI;
+
+QColor ToQColor(DWORD argb);
+QRect ToQRect(const RECT& rc);
+RECT FromQRect(const QRect& rc);
+QString ToQ(const std::string& s);
+std::string FromQ(const QString& s);
+QFont MakeQFont(const TFontInfo& info, int dpiScale);
+int QtFlagsFromStyle(UINT style);
+
+class CRenderContext {
+ public:
+  CRenderContext(QPainter& painter, CPaintManagerUI* manager) : p(painter), pm(manager) {}
+  QPainter& p;
+  CPaintManagerUI* pm;
+  void FillRect(const RECT& rc, DWORD color);
+  void DrawBorder(const RECT& rc, DWORD color, int size, SIZE round);
+  // Draws text (plain or rich) with a font slot of the manager.
+  void DrawText(const RECT& rc, const std::string& text, DWORD color, int font, UINT style, bool html);
+  bool DrawImage(const RECT& rcControl, const TImageInfo& info);
+};
+
+// Window message carried by Qt's event queue (posted from any thread).
+class CMessageEvent : public QEvent {
+ public:
+  static QEvent::Type EventType();
+  CMessageEvent(UINT m, WPARAM w, LPARAM l) : QEvent(EventType()), msg(m), wParam(w), lParam(l) {}
+  UINT msg;
+  WPARAM wParam;
+  LPARAM lParam;
+};
+
+struct ModalState;
+
+class CWindowHost : public QWidget {
+ public:
+  CWindowHost(CWindowWnd* window, HWND hwnd, bool popup);
+  ~CWindowHost() override;
+  CWindowWnd* Window() const { return window_; }
+  void Detach() { window_ = nullptr; pm_ = nullptr; }
+  void SetManager(CPaintManagerUI* pm) { pm_ = pm; }
+  CPaintManagerUI* Manager() const { return pm_; }
+  HWND Handle() const { return hwnd_; }
+  void SetHandle(HWND h) { hwnd_ = h; }
+  ModalState* modal = nullptr;
+  bool keyReachedBase = false;
+  void ApplyRoundCorner();
+
+ protected:
+  bool event(QEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
+  void paintEvent(QPaintEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
+  void mouseDoubleClickEvent(QMouseEvent* e) override;
+  void wheelEvent(QWheelEvent* e) override;
+  void leaveEvent(QEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dragMoveEvent(QDragMoveEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
+  void focusInEvent(QFocusEvent* e) override;
+  void focusOutEvent(QFocusEvent* e) override;
+
+ private:
+  LRESULT Send(UINT msg, WPARAM w, LPARAM l);
+  bool InCaption(QPoint pt) const;
+  CWindowWnd* window_;
+  CPaintManagerUI* pm_ = nullptr;
+  HWND hwnd_;
+};
+
+// Window registry: handle → host. Lookups and posts are safe from any thread.
+CWindowHost* HostFromHandle(HWND hwnd);  // UI thread only
+HWND RegisterHost(CWindowHost* host);
+void UnregisterHost(HWND hwnd);
+int KeyFromQt(int qtKey);
+void ResetQuitForTest();
+
+// Per-manager Qt state: decoded pictures and running timers.
+class CPaintManagerImpl {
+ public:
+  explicit CPaintManagerImpl(CPaintManagerUI* pm) : pm_(pm) {}
+  ~CPaintManagerImpl();
+  const QImage* GetImage(const std::string& file);
+  void ClearImages() { images_.clear(); scaled_.clear(); }
+  // A picture prepared for drawing at a given size (cached).
+  const QPixmap* GetScaled(const std::string& file, const RECT& source, QSize size, int fade);
+  bool SetTimer(CControlUI* c, UINT id, UINT ms);
+  bool KillTimer(CControlUI* c, UINT id);
+  void KillTimers(CControlUI* c);
+  void KillAll();
+  bool HasTimer(CControlUI* c, UINT id) const;
+  QFont Font(int index);
+
+ private:
+  CPaintManagerUI* pm_;
+  std::map<std::string, std::unique_ptr<QImage>> images_;  // null entry: unreadable
+  std::map<std::string, QPixmap> scaled_;
+  std::map<std::pair<CControlUI*, UINT>, std::unique_ptr<QTimer>> timers_;
+  std::map<int, QFont> fonts_;
+  int fontScale_ = 0;
+};
+
+// The native editor behind CEditUI / CRichEditUI.
+class CNativeEditHost {
+ public:
+  CNativeEditHost(CEditBaseUI* owner, bool multiLine);
+  ~CNativeEditHost();
+  QWidget* Widget() const { return widget_; }
+  // Null once the window that held the editor has gone.
+  QTextEdit* Rich() const { return widget_ ? rich_ : nullptr; }
+  QLineEdit* Line() const { return widget_ ? line_ : nullptr; }
+  QString Text() const;
+  void SetText(const QString& text);
+  void SetTextColor(const QColor& c);
+  void SetFont(const QFont& f);
+  void SetReadOnly(bool ro);
+
+ private:
+  QPointer<QWidget> widget_;
+  QTextEdit* rich_ = nullptr;
+  QLineEdit* line_ = nullptr;
+};
+
+}  // namespace DirectUI

@@ -1,0 +1,46 @@
+#pragma once
+// Builds control trees from skin markup (see docs/skin-format.md).
+#include <string>
+
+#include "ui/ui_control.h"
+
+namespace DirectUI {
+
+class CPaintManagerUI;
+
+class IDialogBuilderCallback {
+ public:
+  // Asked for every element whose class the toolkit does not know, by its
+  // element name; nullptr lets the toolkit report the class as unknown.
+  virtual CControlUI* CreateControl(const std::string& className) = 0;
+
+ protected:
+  ~IDialogBuilderCallback() = default;
+};
+
+class CDialogBuilder {
+ public:
+  // Loads `file` (relative to the resource path, or absolute) and builds its
+  // tree. Window, Font, Default and Include elements configure `manager`.
+  // Returns the root control, or nullptr with GetLastError() describing the
+  // failure ("file:line:column: message" for malformed markup).
+  CControlUI* Create(const std::string& file, IDialogBuilderCallback* callback = nullptr,
+                     CPaintManagerUI* manager = nullptr, CControlUI* parent = nullptr);
+  // Same from markup text; `origin` names it in messages.
+  CControlUI* CreateFromText(const std::string& xml, const std::string& origin,
+                             IDialogBuilderCallback* callback = nullptr, CPaintManagerUI* manager = nullptr,
+                             CControlUI* parent = nullptr);
+  const std::string& GetLastError() const { return error_; }
+  // True when the last failure was that the file could not be read at all.
+  bool FileMissing() const { return fileMissing_; }
+
+  // Creates a toolkit control by class name ("Button", "VerticalLayout", ...).
+  static CControlUI* CreateBuiltinControl(const std::string& className);
+
+ private:
+  std::string error_;
+  bool fileMissing_ = false;
+  int includeDepth_ = 0;
+};
+
+}  // namespace DirectUI

@@ -1,0 +1,706 @@
+#include "ui/ui_controls.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <algorithm>
+#include <cstdlib>
+
+#include "ui/qt/qt_host.h"
+#include "ui/ui_attr.h"
+#include "ui/ui_manager.h"
+#include "ui/ui_window.h"
+
+namespace DirectUI {
+
+// ---- label ----
+
+CLabelUI::CLabelUI() = default;
+std::string CLabelUI::GetClass() const { return "LabelUI"; }
+void* CLabelUI::GetInterface(const std::string& name) {
+  if (name == "Label") return this;
+  return CControlUI::GetInterface(name);
+}
+
+void CLabelUI::SetText(const std::string& text) {
+  if (text == text_) return;
+  text_ = text;
+  if (autoCalcWidth_) NeedParentUpdate();
+  Invalidate();
+}
+void CLabelUI::SetTextStyle(UINT style) {
+  textStyle_ = style;
+  Invalidate();
+}
+void CLabelUI::SetTextColor(DWORD c) {
+  textColor_ = c;
+  Invalidate();
+}
+void CLabelUI::SetDisabledTextColor(DWORD c) {
+  disabledTextColor_ = c;
+  Invalidate();
+}
+void CLabelUI::SetFont(int index) {
+  font_ = index;
+  Invalidate();
+}
+RECT CLabelUI::GetTextPadding() const {
+  return {Scale(rcTextPadding_.left), Scale(rcTextPadding_.top), Scale(rcTextPadding_.right),
+          Scale(rcTextPadding_.bottom)};
+}
+void CLabelUI::SetTextPadding(RECT rc) {
+  rcTextPadding_ = rc;
+  Invalidate();
+}
+void CLabelUI::SetShowHtml(bool html) {
+  showHtml_ = html;
+  Invalidate();
+}
+
+SIZE CLabelUI::MeasureText(int width) const {
+  RECT rc{0, 0, width, 9999};
+  CRenderEngine::MeasureText(manager_, rc, text_, font_, textStyle_ | DT_CALCRECT, showHtml_);
+  return {rc.Width(), rc.Height()};
+}
+
+SIZE CLabelUI::EstimateSize(SIZE available) {
+  if (autoCalcWidth_ && fixed_.cx == 0) {
+    RECT pad = GetTextPadding();
+    SIZE t = MeasureText(std::max(1, available.cx > 0 ? available.cx : 9999));
+    return {t.cx + pad.left + pad.right, GetFixedHeight()};
+  }
+  return CControlUI::EstimateSize(available);
+}
+
+DWORD CLabelUI::CurrentTextColor() const {
+  if (!IsEnabled() && disabledTextColor_ != 0) return disabledTextColor_;
+  return textColor_ != 0 ? textColor_ : 0xFF000000;
+}
+
+void CLabelUI::PaintText(CRenderContext& ctx) {
+  if (text_.empty()) return;
+  RECT rc = rcItem_;
+  RECT pad = GetTextPadding();
+  rc.left += pad.left;
+  rc.top += pad.top;
+  rc.right -= pad.right;
+  rc.bottom -= pad.bottom;
+  ctx.DrawText(rc, text_, CurrentTextColor(), font_, textStyle_, showHtml_);
+}
+
+void CLabelUI::SetAttribute(const std::string& name, const std::string& value) {
+  if (name == "align") {
+    textStyle_ &= ~(DT_LEFT | DT_CENTER | DT_RIGHT);
+    if (value.find("center") != std::string::npos) textStyle_ |= DT_CENTER;
+    else if (value.find("right") != std::string::npos) textStyle_ |= DT_RIGHT;
+  } else if (name == "valign") {
+    textStyle_ &= ~(DT_TOP | DT_VCENTER | DT_BOTTOM);
+    if (value.find("vcenter") != std::string::npos || value == "center") textStyle_ |= DT_VCENTER;
+    else if (value.find("bottom") != std::string::npos) textStyle_ |= DT_BOTTOM;
+  } else if (name == "endellipsis") {
+    if (ParseBool(value)) textStyle_ |= DT_END_ELLIPSIS;
+    else textStyle_ &= ~DT_END_ELLIPSIS;
+  } else if (name == "wordbreak" || name == "multiline") {
+    if (ParseBool(value)) {
+      textStyle_ |= DT_WORDBREAK;
+      textStyle_ &= ~DT_SINGLELINE;
+    } else {
+      textStyle_ &= ~DT_WORDBREAK;
+      textStyle_ |= DT_SINGLELINE;
+    }
+  } else if (name == "font") SetFont(std::atoi(value.c_str()));
+  else if (name == "textcolor") SetTextColor(ParseColor(value));
+  else if (name == "disabledtextcolor") SetDisabledTextColor(ParseColor(value));
+  else if (name == "textpadding") SetTextPadding(ParseRect(value));
+  else if (name == "showhtml") SetShowHtml(ParseBool(value));
+  else if (name == "autocalcwidth") autoCalcWidth_ = ParseBool(value);
+  else CControlUI::SetAttribute(name, value);
+}
+
+// ---- button ----
+
+CButtonUI::CButtonUI() { textStyle_ = DT_SINGLELINE | DT_VCENTER | DT_CENTER; }
+std::string CButtonUI::GetClass() const { return "ButtonUI"; }
+void* CButtonUI::GetInterface(const std::string& name) {
+  if (name == "Button") return this;
+  return CLabelUI::GetInterface(name);
+}
+
+bool CButtonUI::Activate() {
+  if (!CControlUI::Activate()) return false;
+  if (manager_) manager_->SendNotify(this, DUI_MSGTYPE_CLICK);
+  return true;
+}
+
+void CButtonUI::DoEvent(TEventUI& event) {
+  switch (event.Type) {
+    case UIEVENT_MOUSEENTER:
+      if (IsEnabled()) {
+        hot_ = true;
+        Invalidate();
+      }
+      return;
+    case UIEVENT_MOUSELEAVE:
+      hot_ = false;
+      Invalidate();
+      return;
+    case UIEVENT_BUTTONDOWN:
+    case UIEVENT_DBLCLICK:
+      if (IsEnabled()) {
+        pushed_ = true;
+        Invalidate();
+      }
+      return;
+    case UIEVENT_MOUSEMOVE:
+      if (pushed_) {
+        bool inside = rcItem_.Contains(event.ptMouse.x, event.ptMouse.y);
+        if (inside != hot_) {
+          hot_ = inside;
+          Invalidate();
+        }
+      }
+      return;
+    case UIEVENT_BUTTONUP:
+      if (pushed_) {
+        pushed_ = false;
+        Invalidate();
+        if (rcItem_.Contains(event.ptMouse.x, event.ptMouse.y)) Activate();
+      }
+      return;
+    case UIEVENT_KEYDOWN:
+      if (event.wParam == static_cast<WPARAM>(VK_SPACE) || event.wParam == static_cast<WPARAM>(VK_RETURN)) {
+        Activate();
+        return;
+      }
+      break;
+    default:
+      break;
+  }
+  CLabelUI::DoEvent(event);
+}
+
+void CButtonUI::PaintStatusImage(CRenderContext& ctx) {
+  if (!IsEnabled() && DrawImage(ctx, disabledImage_)) return;
+  if (pushed_ && DrawImage(ctx, pushedImage_)) return;
+  if ((hot_ || pushed_) && DrawImage(ctx, hotImage_)) return;
+  if (IsFocused() && DrawImage(ctx, focusedImage_)) return;
+  DrawImage(ctx, normalImage_);
+}
+
+DWORD CButtonUI::CurrentButtonTextColor() const {
+  if (IsEnabled()) {
+    if (pushed_ && pushedTextColor_) return pushedTextColor_;
+    if (hot_ && hotTextColor_) return hotTextColor_;
+  }
+  return CurrentTextColor();
+}
+
+void CButtonUI::PaintText(CRenderContext& ctx) {
+  if (text_.empty()) return;
+  RECT rc = rcItem_;
+  RECT pad = GetTextPadding();
+  rc.left += pad.left;
+  rc.top += pad.top;
+  rc.right -= pad.right;
+  rc.bottom -= pad.bottom;
+  ctx.DrawText(rc, text_, CurrentButtonTextColor(), font_, textStyle_, showHtml_);
+}
+
+void CButtonUI::SetAttribute(const std::string& name, const std::string& value) {
+  if (name == "normalimage") SetNormalImage(value);
+  else if (name == "hotimage") SetHotImage(value);
+  else if (name == "pushedimage") SetPushedImage(value);
+  else if (name == "focusedimage") SetFocusedImage(value);
+  else if (name == "disabledimage") SetDisabledImage(value);
+  else if (name == "hottextcolor") hotTextColor_ = ParseColor(value);
+  else if (name == "pushedtextcolor") pushedTextColor_ = ParseColor(value);
+  else CLabelUI::SetAttribute(name, value);
+}
+
+// ---- option ----
+
+COptionUI::~COptionUI() {
+  if (manager_ && !group_.empty()) manager_->RemoveOptionGroup(group_, this);
+}
+std::string COptionUI::GetClass() const { return "OptionUI"; }
+void* COptionUI::GetInterface(const std::string& name) {
+  if (name == "Option") return this;
+  return CButtonUI::GetInterface(name);
+}
+
+void COptionUI::SetManager(CPaintManagerUI* manager, CControlUI* parent, bool init) {
+  if (manager_ && manager_ != manager && !group_.empty()) manager_->RemoveOptionGroup(group_, this);
+  CButtonUI::SetManager(manager, parent, init);
+  if (manager && init && !group_.empty()) {
+    manager->AddOptionGroup(group_, this);
+    // A group has at most one selected member; the one met first wins.
+    if (selected_) {
+      for (auto* other : manager->GetOptionGroup(group_)) {
+        auto* o = static_cast<COptionUI*>(other);
+        if (o != this && o->selected_) {
+          selected_ = false;
+          break;
+        }
+      }
+    }
+  }
+}
+
+void COptionUI::SetGroup(const std::string& group) {
+  if (group == group_) return;
+  if (manager_ && !group_.empty()) manager_->RemoveOptionGroup(group_, this);
+  group_ = group;
+  if (manager_ && initialised_ && !group_.empty()) manager_->AddOptionGroup(group_, this);
+}
+
+void COptionUI::Selected(bool selected, bool triggerEvent) {
+  if (selected_ == selected) return;
+  selected_ = selected;
+  bool live = manager_ && initialised_;
+  if (live && !group_.empty() && selected_) {
+    for (auto* other : manager_->GetOptionGroup(group_)) {
+      if (other != this) static_cast<COptionUI*>(other)->Selected(false, triggerEvent);
+    }
+  }
+  if (live && triggerEvent && (group_.empty() || selected_))
+    manager_->SendNotify(this, DUI_MSGTYPE_SELECTCHANGED);
+  Invalidate();
+}
+
+bool COptionUI::Activate() {
+  if (!CButtonUI::Activate()) return false;
+  if (!group_.empty()) Selected(true);
+  else Selected(!selected_);
+  return true;
+}
+
+void COptionUI::PaintStatusImage(CRenderContext& ctx) {
+  if (selected_) {
+    if ((hot_ || pushed_) && DrawImage(ctx, selectedHotImage_)) return;
+    if (DrawImage(ctx, selectedImage_)) return;
+  }
+  CButtonUI::PaintStatusImage(ctx);
+}
+
+void COptionUI::PaintText(CRenderContext& ctx) {
+  if (selected_ && selectedTextColor_ != 0 && !text_.empty()) {
+    RECT rc = rcItem_;
+    RECT pad = GetTextPadding();
+    rc.left += pad.left;
+    rc.top += pad.top;
+    rc.right -= pad.right;
+    rc.bottom -= pad.bottom;
+    ctx.DrawText(rc, text_, selectedTextColor_, font_, textStyle_, showHtml_);
+    return;
+  }
+  CButtonUI::PaintText(ctx);
+}
+
+void COptionUI::SetAttribute(const std::string& name, const std::string& value) {
+  if (name == "group") SetGroup(value);
+  else if (name == "selected") Selected(ParseBool(value), false);
+  else if (name == "selectedimage") SetSelectedImage(value);
+  else if (name == "selectedhotimage") selectedHotImage_ = value;
+  else if (name == "selectedtextcolor") SetSelectedTextColor(ParseColor(value));
+  else CButtonUI::SetAttribute(name, value);
+}
+
+// ---- edits ----
+
+CEditBaseUI::CEditBaseUI() {
+  textStyle_ = DT_SINGLELINE | DT_VCENTER;
+  bkColor_ = 0xFFFFFFFF;
+}
+CEditBaseUI::~CEditBaseUI() = default;
+
+void CEditBaseUI::SetManager(CPaintManagerUI* manager, CControlUI* parent, bool init) {
+  if (!host_) host_ = std::make_unique<CNativeEditHost>(this, IsMultiLine());
+  CLabelUI::SetManager(manager, parent, init);
+  QWidget* w = host_->Widget();
+  CWindowHost* win = (manager && manager->GetWindow()) ? manager->GetWindow()->Host() : nullptr;
+  if (w && win && w->parentWidget() != win) {
+    w->setParent(win);
+    w->installEventFilter(win);
+  }
+  ApplyLook();
+  UpdateNativeWidget();
+}
+
+std::string CEditBaseUI::GetText() const {
+  if (host_) return FromQ(host_->Text());
+  return text_;
+}
+
+void CEditBaseUI::SetText(const std::string& text) {
+  text_ = text;
+  if (!host_) host_ = std::make_unique<CNativeEditHost>(this, IsMultiLine());
+  settingText_ = true;
+  host_->SetText(ToQ(text));
+  settingText_ = false;
+  Invalidate();
+}
+
+void CEditBaseUI::SetEnabled(bool enable) {
+  CLabelUI::SetEnabled(enable);
+  if (host_ && host_->Widget()) host_->Widget()->setEnabled(enable);
+}
+
+void CEditBaseUI::SetFocus() {
+  CLabelUI::SetFocus();
+  if (host_ && host_->Widget() && host_->Widget()->isVisible()) host_->Widget()->setFocus();
+}
+
+void CEditBaseUI::SetReadOnly(bool readOnly) {
+  readOnly_ = readOnly;
+  if (host_) host_->SetReadOnly(readOnly);
+}
+
+void CEditBaseUI::SetTextColor(DWORD c) {
+  textColor_ = c;
+  ApplyLook();
+}
+
+void CEditBaseUI::SetFont(int index) {
+  font_ = index;
+  ApplyLook();
+}
+
+void CEditBaseUI::SetMaxChar(int n) {
+  maxChar_ = std::max(0, n);
+  if (host_ && host_->Line()) host_->Line()->setMaxLength(maxChar_ > 0 ? maxChar_ : 32767);
+}
+
+void CEditBaseUI::SetTipValue(const std::string& tip) {
+  tip_ = tip;
+  if (host_ && host_->Line()) host_->Line()->setPlaceholderText(ToQ(tip));
+  if (host_ && host_->Rich()) host_->Rich()->setPlaceholderText(ToQ(tip));
+}
+
+void CEditBaseUI::ApplyLook() {
+  if (!host_) return;
+  host_->SetTextColor(ToQColor(textColor_ ? textColor_ : 0xFF000000));
+  if (manager_) host_->SetFont(manager_->Impl()->Font(font_));
+  if (host_->Widget()) {
+    QPalette pal = host_->Widget()->palette();
+    pal.setColor(QPalette::Base, bkColor_ ? ToQColor(bkColor_) : QColor(Qt::transparent));
+    host_->Widget()->setPalette(pal);
+  }
+}
+
+void CEditBaseUI::SetAttribute(const std::string& name, const std::string& value) {
+  if (name == "readonly") SetReadOnly(ParseBool(value));
+  else if (name == "password") {
+    password_ = ParseBool(value);
+    if (host_ && host_->Line()) host_->Line()->setEchoMode(password_ ? QLineEdit::Password : QLineEdit::Normal);
+  } else if (name == "maxchar") SetMaxChar(std::atoi(value.c_str()));
+  else if (name == "tipvalue" || name == "prompt") SetTipValue(value);
+  else if (name == "textcolor") SetTextColor(ParseColor(value));
+  else if (name == "font") SetFont(std::atoi(value.c_str()));
+  else if (name == "bkcolor") {
+    CLabelUI::SetAttribute(name, value);
+    ApplyLook();
+  } else CLabelUI::SetAttribute(name, value);
+}
+
+void CEditBaseUI::SetPos(RECT rc, bool needInvalidate) {
+  CLabelUI::SetPos(rc, needInvalidate);
+  UpdateNativeWidget();
+}
+void CEditBaseUI::SetVisible(bool visible) {
+  CLabelUI::SetVisible(visible);
+  UpdateNativeWidget();
+}
+void CEditBaseUI::SetInternVisible(bool visible) {
+  CLabelUI::SetInternVisible(visible);
+  UpdateNativeWidget();
+}
+
+void CEditBaseUI::UpdateNativeWidget() {
+  if (!host_) return;
+  QWidget* w = host_->Widget();
+  if (!w || !w->parentWidget()) return;
+  RECT rc = rcItem_;
+  RECT pad = GetTextPadding();
+  int b = Scale(borderSize_);
+  rc.left += pad.left + b;
+  rc.top += pad.top + b;
+  rc.right -= pad.right + b;
+  rc.bottom -= pad.bottom + b;
+  bool show = IsVisible() && !rc.IsEmpty();
+  // Inside a scrolled container the editor must not spill over its parent.
+  for (CControlUI* p = parent_; p && show; p = p->GetParent()) {
+    RECT pr = p->GetPos();
+    if (rc.bottom <= pr.top || rc.top >= pr.bottom || rc.right <= pr.left || rc.left >= pr.right) show = false;
+  }
+  if (show) w->setGeometry(ToQRect(rc));
+  if (w->isVisibleTo(w->parentWidget()) != show) w->setVisible(show);
+}
+
+void CEditBaseUI::PaintText(CRenderContext&) {
+  // The native editor draws the text itself.
+}
+
+void CEditBaseUI::OnNativeTextChanged() {
+  if (settingText_ && !initialised_) return;
+  if (manager_ && initialised_) manager_->SendNotify(this, DUI_MSGTYPE_TEXTCHANGED);
+}
+void CEditBaseUI::OnNativeReturn() {
+  if (manager_ && initialised_) manager_->SendNotify(this, DUI_MSGTYPE_RETURN);
+}
+void CEditBaseUI::OnNativeFocus(bool in) {
+  if (!manager_) return;
+  if (in && manager_->GetFocus() != this) manager_->SetFocus(this);
+}
+
+std::string CEditUI::GetClass() const { return "EditUI"; }
+void* CEditUI::GetInterface(const std::string& name) {
+  if (name == "Edit") return this;
+  return CLabelUI::GetInterface(name);
+}
+void CEditUI::SetPasswordMode(bool on) { SetAttribute("password", on ? "true" : "false"); }
+
+CRichEditUI::CRichEditUI() { textStyle_ = DT_WORDBREAK; }
+std::string CRichEditUI::GetClass() const { return "RichEditUI"; }
+void* CRichEditUI::GetInterface(const std::string& name) {
+  if (name == "RichEdit") return this;
+  return CLabelUI::GetInterface(name);
+}
+int CRichEditUI::GetTextLength() const { return host_ ? static_cast<int>(host_->Text().size()) : 0; }
+void CRichEditUI::AppendText(const std::string& text) {
+  if (!host_ || !host_->Rich()) return;
+  QTextCursor cur(host_->Rich()->document());
+  cur.movePosition(QTextCursor::End);
+  cur.insertText(ToQ(text), host_->Rich()->currentCharFormat());
+}
+void CRichEditUI::SetSel(int start, int end) {
+  if (!host_ || !host_->Rich()) return;
+  QTextCursor cur(host_->Rich()->document());
+  int len = static_cast<int>(host_->Text().size());
+  start = std::clamp(start, 0, len);
+  end = end < 0 ? len : std::clamp(end, 0, len);
+  cur.setPosition(start);
+  cur.setPosition(end, QTextCursor::KeepAnchor);
+  host_->Rich()->setTextCursor(cur);
+}
+void CRichEditUI::ReplaceSel(const std::string& text) {
+  if (host_ && host_->Rich()) host_->Rich()->textCursor().insertText(ToQ(text));
+}
+std::string CRichEditUI::GetSelText() const {
+  if (!host_ || !host_->Rich()) return {};
+  QString s = host_->Rich()->textCursor().selectedText();
+  s.replace(QChar(0x2029), QChar('\n'));
+  return FromQ(s);
+}
+void CRichEditUI::SetAttribute(const std::string& name, const std::string& value) {
+  if (name == "wantreturn") wantReturn_ = ParseBool(value);
+  else CEditBaseUI::SetAttribute(name, value);
+}
+
+// ---- list ----
+
+std::string CListLabelElementUI::GetClass() const { return "ListLabelElementUI"; }
+void* CListLabelElementUI::GetInterface(const std::string& name) {
+  if (name == "ListLabelElement" || name == "ListItem") return this;
+  return CLabelUI::GetInterface(name);
+}
+SIZE CListLabelElementUI::EstimateSize(SIZE) {
+  int h = GetFixedHeight();
+  if (h == 0) {
+    auto* list = parent_ ? static_cast<CListUI*>(parent_->GetInterface("List")) : nullptr;
+    h = Scale(list ? list->GetItemHeight() : 24);
+  }
+  return {GetFixedWidth(), h};
+}
+void CListLabelElementUI::DoEvent(TEventUI& event) {
+  auto* list = parent_ ? static_cast<CListUI*>(parent_->GetInterface("List")) : nullptr;
+  switch (event.Type) {
+    case UIEVENT_MOUSEENTER:
+      hot_ = true;
+      Invalidate();
+      return;
+    case UIEVENT_MOUSELEAVE:
+      hot_ = false;
+      Invalidate();
+      return;
+    case UIEVENT_BUTTONDOWN:
+      if (list && IsEnabled()) list->SelectItem(list->GetItemIndex(this));
+      return;
+    case UIEVENT_DBLCLICK:
+      if (manager_) manager_->SendNotify(this, "itemactivate");
+      return;
+    default:
+      CLabelUI::DoEvent(event);
+  }
+}
+void CListLabelElementUI::PaintBkColor(CRenderContext& ctx) {
+  auto* list = parent_ ? static_cast<CListUI*>(parent_->GetInterface("List")) : nullptr;
+  if (selected_ && list) ctx.FillRect(rcItem_, list->GetSelectedItemBkColor());
+  else if (hot_ && list) ctx.FillRect(rcItem_, list->GetHotItemBkColor());
+  else CLabelUI::PaintBkColor(ctx);
+}
+
+CListUI::CListUI() { vScroll_ = true; }
+std::string CListUI::GetClass() const { return "ListUI"; }
+void* CListUI::GetInterface(const std::string& name) {
+  if (name == "List") return this;
+  return CVerticalLayoutUI::GetInterface(name);
+}
+
+bool CListUI::SelectItem(int index, bool triggerEvent) {
+  if (index == curSel_) return true;
+  if (index < -1 || index >= GetCount()) return false;
+  int old = curSel_;
+  if (auto* prev = GetItemAt(curSel_)) {
+    if (auto* e = static_cast<CListLabelElementUI*>(prev->GetInterface("ListLabelElement"))) e->SetSelectedFlag(false);
+  }
+  curSel_ = index;
+  if (auto* cur = GetItemAt(curSel_)) {
+    if (auto* e = static_cast<CListLabelElementUI*>(cur->GetInterface("ListLabelElement"))) e->SetSelectedFlag(true);
+    // Keep the selected row in view.
+    RECT rc = cur->GetPos();
+    SIZE pos = scrollPos_;
+    if (rc.top < rcItem_.top) pos.cy -= rcItem_.top - rc.top;
+    else if (rc.bottom > rcItem_.bottom) pos.cy += rc.bottom - rcItem_.bottom;
+    if (!(pos == scrollPos_)) SetScrollPos(pos);
+  }
+  if (triggerEvent && manager_) manager_->SendNotify(this, DUI_MSGTYPE_ITEMSELECT, static_cast<WPARAM>(curSel_), old);
+  return true;
+}
+
+bool CListUI::Remove(CControlUI* control, bool doNotDestroy) {
+  int i = GetItemIndex(control);
+  if (i < 0) return false;
+  return RemoveAt(i, doNotDestroy);
+}
+bool CListUI::RemoveAt(int index, bool doNotDestroy) {
+  if (!CContainerUI::RemoveAt(index, doNotDestroy)) return false;
+  if (index == curSel_) curSel_ = -1;
+  else if (index < curSel_) --curSel_;
+  return true;
+}
+void CListUI::RemoveAll() {
+  curSel_ = -1;
+  CContainerUI::RemoveAll();
+}
+void CListUI::SetAttribute(const std::string& name, const std::string& value) {
+  if (name == "itemselectedbkcolor") selectedBk_ = ParseColor(value);
+  else if (name == "itemhotbkcolor") hotBk_ = ParseColor(value);
+  else if (name == "itemheight") itemHeight_ = std::max(1, std::atoi(value.c_str()));
+  else CVerticalLayoutUI::SetAttribute(name, value);
+}
+
+// ---- combo ----
+
+CComboUI::CComboUI() {
+  bkColor_ = 0xFFFFFFFF;
+  borderColor_ = 0xFFA0A0A0;
+  borderSize_ = 1;
+}
+std::string CComboUI::GetClass() const { return "ComboUI"; }
+void* CComboUI::GetInterface(const std::string& name) {
+  if (name == "Combo") return this;
+  return CContainerUI::GetInterface(name);
+}
+std::string CComboUI::GetText() const {
+  CControlUI* c = GetItemAt(curSel_);
+  return c ? c->GetText() : std::string();
+}
+bool CComboUI::SelectItem(int index, bool triggerEvent) {
+  if (index == curSel_) return true;
+  if (index < -1 || index >= GetCount()) return false;
+  int old = curSel_;
+  curSel_ = index;
+  Invalidate();
+  if (triggerEvent && manager_) manager_->SendNotify(this, DUI_MSGTYPE_ITEMSELECT, static_cast<WPARAM>(curSel_), old);
+  return true;
+}
+void CComboUI::SetPos(RECT rc, bool needInvalidate) {
+  // The rows live in the drop-down, not in the box.
+  CControlUI::SetPos(rc, needInvalidate);
+}
+CControlUI* CComboUI::FindControl(FINDCONTROLPROC proc, void* data, UINT flags) {
+  if (flags & UIFIND_HITTEST) return CControlUI::FindControl(proc, data, flags);
+  return CContainerUI::FindControl(proc, data, flags);
+}
+bool CComboUI::Activate() {
+  if (!CControlUI::Activate() || !manager_ || !manager_->GetWindow()) return false;
+  CWindowHost* host = manager_->GetWindow()->Host();
+  if (!host) return false;
+  auto* menu = new QMenu(host);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  for (int i = 0; i < GetCount(); ++i) {
+    QAction* a = menu->addAction(ToQ(GetItemAt(i)->GetText()));
+    a->setCheckable(true);
+    a->setChecked(i == curSel_);
+    QPointer<CWindowHost> guard(host);
+    HWND hwnd = host->Handle();
+    CPaintManagerUI* pm = manager_;
+    std::string name = name_;
+    QObject::connect(a, &QAction::triggered, menu, [hwnd, pm, name, i, guard]() {
+      // The combo may be gone by the time a row is picked: look it up again.
+      if (!guard || !IsWindow(hwnd)) return;
+      if (auto* c = pm->FindControl(name)) {
+        if (auto* combo = static_cast<CComboUI*>(c->GetInterface("Combo"))) combo->SelectItem(i);
+      }
+    });
+  }
+  menu->setMinimumWidth(GetWidth());
+  menu->popup(host->mapToGlobal(QPoint(rcItem_.left, rcItem_.bottom)));
+  return true;
+}
+void CComboUI::DoEvent(TEventUI& event) {
+  switch (event.Type) {
+    case UIEVENT_MOUSEENTER:
+      hot_ = true;
+      Invalidate();
+      return;
+    case UIEVENT_MOUSELEAVE:
+      hot_ = false;
+      Invalidate();
+      return;
+    case UIEVENT_BUTTONDOWN:
+      if (IsEnabled()) Activate();
+      return;
+    case UIEVENT_SCROLLWHEEL: {
+      int next = curSel_ + (event.wParam > 0 ? -1 : 1);
+      if (next >= 0 && next < GetCount()) SelectItem(next);
+      return;
+    }
+    default:
+      CControlUI::DoEvent(event);
+  }
+}
+void CComboUI::DoPaint(CRenderContext& ctx, const RECT&) {
+  PaintBkColor(ctx);
+  PaintBkImage(ctx);
+  if (!(hot_ && DrawImage(ctx, hotImage_))) DrawImage(ctx, normalImage_);
+  RECT rc = rcItem_;
+  rc.left += Scale(rcTextPadding_.left);
+  rc.right -= Scale(rcTextPadding_.right);
+  ctx.DrawText(rc, GetText(), textColor_, font_, DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS, false);
+  // Drop-down arrow.
+  int cx = rcItem_.right - Scale(10), cy = (rcItem_.top + rcItem_.bottom) / 2;
+  QPolygon tri;
+  tri << QPoint(cx - Scale(4), cy - Scale(2)) << QPoint(cx + Scale(4), cy - Scale(2)) << QPoint(cx, cy + Scale(3));
+  ctx.p.save();
+  ctx.p.setPen(Qt::NoPen);
+  ctx.p.setBrush(ToQColor(IsEnabled() ? 0xFF505050 : 0xFFA0A0A0));
+  ctx.p.drawPolygon(tri);
+  ctx.p.restore();
+  PaintBorder(ctx);
+}
+void CComboUI::SetAttribute(const std::string& name, const std::string& value) {
+  if (name == "font") font_ = std::atoi(value.c_str());
+  else if (name == "textcolor") textColor_ = ParseColor(value);
+  else if (name == "textpadding") rcTextPadding_ = ParseRect(value);
+  else if (name == "normalimage") normalImage_ = value;
+  else if (name == "hotimage") hotImage_ = value;
+  else if (name == "selectedid") {
+    int i = std::atoi(value.c_str());
+    curSel_ = i;  // rows are added later by the builder
+  } else CContainerUI::SetAttribute(name, value);
+}
+
+}  // namespace DirectUI

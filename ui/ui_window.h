@@ -1,0 +1,184 @@
+#pragma once
+// Native windows and the skinned window base that every window class uses.
+#include <string>
+
+#include "ui/ui_builder.h"
+#include "ui/ui_manager.h"
+
+namespace DirectUI {
+
+class CWindowHost;  // the native (Qt) side of a window
+
+// Posts a message to a window's queue; safe from any thread. False when the
+// window no longer exists.
+bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
+// Delivers a message now; UI thread only. Returns the handler's result.
+LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
+bool IsWindow(HWND hwnd);
+// Ends every modal loop; the outermost ShowModal then returns. Any thread.
+void PostQuitMessage(int code);
+bool IsQuitPosted();
+// Makes sure the process has its application object (created on first use).
+void EnsureApplication();
+// Shows an error box with caption "DirectUI" and ends the process with exit
+// code 1. Under the offscreen platform the box is skipped (nobody could close it).
+[[noreturn]] void FatalSkinError(const std::string& text);
+
+class CWindowWnd {
+ public:
+  CWindowWnd();
+  virtual ~CWindowWnd();
+  CWindowWnd(const CWindowWnd&) = delete;
+  CWindowWnd& operator=(const CWindowWnd&) = delete;
+
+  HWND GetHWND() const { return hwnd_; }
+  operator HWND() const { return hwnd_; }
+
+  // Creates the native window. Position and size CW_USEDEFAULT take the
+  // skin's initial size. The owner (parent) stays above and is disabled
+  // while this window runs modally.
+  HWND Create(HWND parent, const std::string& name, DWORD style, DWORD exStyle, int x = CW_USEDEFAULT,
+              int y = CW_USEDEFAULT, int cx = CW_USEDEFAULT, int cy = CW_USEDEFAULT);
+  HWND Create(HWND parent, const std::string& name, DWORD style, DWORD exStyle, const RECT& rc);
+  HWND GetOwner() const { return owner_; }
+
+  void ShowWindow(bool show = true, bool takeFocus = true);
+  // Shows the window and runs a nested loop until it is destroyed, with the
+  // owner disabled; returns the code given to Close.
+  UINT ShowModal();
+  // Closes the window (asynchronously, through WM_CLOSE with wParam = code).
+  void Close(UINT ret = 0);
+  void CenterWindow();
+  void SetIcon(UINT resourceId);          // "<resource path>/icons/<id>.png"
+  void SetIconFile(const std::string& file);
+  void SetWindowText(const std::string& title);
+  std::string GetWindowText() const;
+  void ResizeClient(int cx = -1, int cy = -1);
+  void MoveWindow(int x, int y);
+  RECT GetWindowRect() const;  // screen coordinates
+  POINT ClientToScreen(POINT pt) const;
+  POINT ScreenToClient(POINT pt) const;
+  bool IsVisible() const;
+  bool IsEnabled() const;
+  void EnableWindow(bool enable);
+  bool IsMinimized() const;
+  void SetForeground();
+  // File drops: a drop delivers WM_DROPFILES with a DropFiles record.
+  void DragAcceptFiles(bool accept);
+  bool IsAcceptingDrops() const;
+  // A message sent through the window's handler chain now (UI thread).
+  LRESULT SendMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
+  bool PostMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
+
+  virtual std::string GetWindowClassName() const = 0;
+  virtual UINT GetClassStyle() const { return 0; }
+  virtual LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+  // Runs after the native window is gone; the object may delete itself here.
+  virtual void OnFinalMessage(HWND hwnd);
+
+  CWindowHost* Host() const { return host_; }
+  // The window's drawing surface as an image file, for tests and tools.
+  bool SaveScreenshot(const std::string& pngPath);
+  DWORD GetStyle() const { return style_; }
+
+ protected:
+  friend class CWindowHost;
+  // Destroys the native window now: WM_DESTROY, then OnFinalMessage.
+  void DestroyWindow();
+  // Menus and drop-downs: closes when the user clicks elsewhere.
+  virtual bool IsTransientPopup() const { return false; }
+  bool HasExplicitSize() const { return explicitSize_; }
+  UINT closeCode_ = 0;
+
+ private:
+  HWND hwnd_ = nullptr;
+  HWND owner_ = nullptr;
+  CWindowHost* host_ = nullptr;
+  DWORD style_ = 0;
+  bool explicitSize_ = false;
+};
+
+// Notification tables: rows of (type, control name, handler) with a parent
+// table. Within one table a row matching both type and the sender's name wins
+// at once; otherwise the last row of that type without a name; otherwise the
+// parent table is searched the same way.
+class CNotifyPump;
+using DUI_PMSG = void (CNotifyPump::*)(TNotifyUI&);
+struct DUI_MSGMAP_ENTRY {
+  const char* sMsgType;
+  const char* sCtrlName;
+  DUI_PMSG pfn;
+};
+struct DUI_MSGMAP {
+  const DUI_MSGMAP* (*pfnGetBaseMap)();
+  const DUI_MSGMAP_ENTRY* lpEntries;
+};
+
+class CNotifyPump {
+ public:
+  virtual ~CNotifyPump() = default;
+  // Runs the handler the tables choose; false when no row applies.
+  bool LoopDispatch(TNotifyUI& msg);
+  static const DUI_MSGMAP* GetThisMessageMap();
+  virtual const DUI_MSGMAP* GetMessageMap() const;
+  // The row that would handle msg, or nullptr (exposed for tests and tools).
+  static const DUI_MSGMAP_ENTRY* FindEntry(const DUI_MSGMAP* map, const TNotifyUI& msg);
+};
+
+#define DUI_DECLARE_MESSAGE_MAP()                        \
+ public:                                                 \
+  static const ::DirectUI::DUI_MSGMAP* GetThisMessageMap(); \
+  const ::DirectUI::DUI_MSGMAP* GetMessageMap() const override;
+
+#define DUI_BEGIN_MESSAGE_MAP(theClass, baseClass)                                              \
+  const ::DirectUI::DUI_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); } \
+  const ::DirectUI::DUI_MSGMAP* theClass::GetThisMessageMap() {                                 \
+    using DuiThisClass = theClass;                                                              \
+    using DuiBaseClass = baseClass;                                                             \
+    static constexpr ::DirectUI::DUI_MSGMAP_ENTRY entries[] = {
+#define DUI_ON_MSGTYPE(msgtype, memberFxn) \
+  {msgtype, "", static_cast<::DirectUI::DUI_PMSG>(&DuiThisClass::memberFxn)},
+#define DUI_ON_MSGTYPE_CTRNAME(msgtype, ctrname, memberFxn) \
+  {msgtype, ctrname, static_cast<::DirectUI::DUI_PMSG>(&DuiThisClass::memberFxn)},
+#define DUI_ON_CLICK_CTRNAME(ctrname, memberFxn) DUI_ON_MSGTYPE_CTRNAME("click", ctrname, memberFxn)
+#define DUI_ON_SELECTCHANGED_CTRNAME(ctrname, memberFxn) \
+  DUI_ON_MSGTYPE_CTRNAME("selectchanged", ctrname, memberFxn)
+#define DUI_END_MESSAGE_MAP()                                                           \
+  {nullptr, nullptr, nullptr}};                                                         \
+  static constexpr ::DirectUI::DUI_MSGMAP map{&DuiBaseClass::GetThisMessageMap, entries}; \
+  return &map;                                                                          \
+  }
+
+// The skinned window base: builds the skin on creation, routes notifications
+// through the tables and handles the standard title-bar buttons.
+class CWindowImplBaseUI : public CWindowWnd,
+                          public CNotifyPump,
+                          public INotifyUI,
+                          public IMessageFilterUI,
+                          public IDialogBuilderCallback {
+ public:
+  CWindowImplBaseUI() = default;
+  ~CWindowImplBaseUI() override;
+
+  virtual std::string GetSkinFile() = 0;
+  virtual std::string GetSkinFolder() { return ""; }
+  virtual void InitWindow() {}
+  CControlUI* CreateControl(const std::string& className) override;
+  void Notify(TNotifyUI& msg) override;
+  LRESULT MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
+  LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+  void OnFinalMessage(HWND hwnd) override;
+  virtual void OnClick(TNotifyUI& msg);
+  CPaintManagerUI& GetPaintManager() { return m_pm; }
+
+  DUI_DECLARE_MESSAGE_MAP()
+
+ protected:
+  virtual LRESULT OnCreate(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled);
+  virtual LRESULT OnKeyDown(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled);
+  virtual LRESULT OnMouseMove(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled);
+  virtual LRESULT OnSysCommand(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled);
+  CPaintManagerUI m_pm;
+};
+
+}  // namespace DirectUI
