@@ -1,12 +1,795 @@
 #include "emulator/emulator.h"
 
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "common/codec.h"
+#include "emulator/emulator_impl.h"
+#include "emulator/translation.h"
+
 namespace quillora::emulator {
 
-class Emulator::Impl {};
+namespace fs = std::filesystem;
 
-Emulator::Emulator(Options) : impl_(std::make_unique<Impl>()) {}
-Emulator::~Emulator() = default;
-bool Emulator::Start() { return false; }
-std::string Emulator::LastError() const { return "not built yet"; }
+namespace {
+
+constexpr size_t kJournalMaxEntries = 20000;
+
+// The answer body that stands in for a malformed answer: it starts like a
+// real answer but does not parse.
+constexpr char kMalformedBody[] = "{\"code\":10000,\"tasktag\"::<emulator: malformed answer>";
+
+int AnswerCode(const std::string& body) {
+  if (body.empty() || body.front() != '{') return 0;
+  Json::CharReaderBuilder builder;
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  Json::Value v;
+  std::string errors;
+  if (!reader->parse(body.data(), body.data() + body.size(), &v, &errors)) return 0;
+  if (!v.isObject() || !v["code"].isInt()) return 0;
+  return v["code"].asInt();
+}
+
+std::string MakeTempStateDir() {
+  std::error_code ec;
+  fs::path base = fs::temp_directory_path(ec);
+  if (ec) base = "/tmp";
+  std::random_device rd;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[64];
+    std::snprintf(name, sizeof name, "quillora-emulator-%08x", static_cast<unsigned>(rd()));
+    fs::path p = base / name;
+    if (fs::create_directory(p, ec)) return p.string();
+  }
+  return std::string();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- helpers
+
+std::string JsonText(const Json::Value& v) {
+  Json::StreamWriterBuilder builder;
+  builder["indentation"] = "";
+  builder["emitUTF8"] = true;
+  return Json::writeString(builder, v);
+}
+
+Answer JsonAnswer(const Json::Value& v) {
+  Answer a;
+  a.body = JsonText(v);
+  return a;
+}
+
+Answer CodeAnswer(int code, const std::string& message) {
+  Json::Value v(Json::objectValue);
+  v["code"] = code;
+  if (!message.empty()) v["message"] = message;
+  return JsonAnswer(v);
+}
+
+std::string JournalEntry::Header(const std::string& name) const {
+  for (const auto& [k, v] : headers) {
+    if (k.size() == name.size() &&
+        std::equal(k.begin(), k.end(), name.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+        }))
+      return v;
+  }
+  return std::string();
+}
+
+std::string SignatureFor(const std::vector<std::pair<std::string, std::string>>& members) {
+  return SigningDigest(members);
+}
+
+std::string BodyFor(std::vector<std::pair<std::string, std::string>> members, bool sign) {
+  std::stable_sort(members.begin(), members.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::string body = "{";
+  for (const auto& [k, v] : members) body += "\"" + k + "\":\"" + v + "\",";
+  if (sign) {
+    body += "\"datasign\":\"" + SigningDigest(members) + "\"}";
+  } else {
+    if (body.size() > 1) body.pop_back();
+    body += "}";
+  }
+  return body;
+}
+
+std::string StatisticsSignValue(const std::string& timeText) {
+  return Md5Hex(std::string(kStatisticsSalt) + timeText) + timeText;
+}
+
+// ---------------------------------------------------------------- Impl
+
+Emulator::Impl::Impl(Options o) : opts(std::move(o)) {
+  taskBehaviour.processingTime = opts.taskProcessingTime;
+}
+
+Emulator::Impl::~Impl() { Stop(); }
+
+int64_t Emulator::Impl::ServerTime() const {
+  std::lock_guard lock(mu);
+  return static_cast<int64_t>(std::time(nullptr)) + timeOffset;
+}
+
+std::string Emulator::Impl::NewId(const char* prefix, size_t hexDigits) {
+  uint64_t n;
+  {
+    std::lock_guard lock(mu);
+    n = ++idCounter;
+  }
+  static thread_local std::mt19937_64 rng{std::random_device{}()};
+  std::string hex = Md5Hex(std::to_string(n) + ":" + std::to_string(rng()));
+  return std::string(prefix) + hex.substr(0, std::min<size_t>(hexDigits, hex.size()));
+}
+
+bool Emulator::Impl::PathMatches(const std::string& pattern, const std::string& path) {
+  if (!pattern.empty() && pattern.back() == '*') {
+    return path.compare(0, pattern.size() - 1, pattern, 0, pattern.size() - 1) == 0;
+  }
+  return pattern == path;
+}
+
+std::optional<Fault> Emulator::Impl::TakeFault(const std::string& path, uint64_t* id) {
+  std::lock_guard lock(mu);
+  for (auto it = faults.begin(); it != faults.end(); ++it) {
+    if (!PathMatches(it->fault.path, path)) continue;
+    Fault f = it->fault;
+    *id = it->id;
+    if (it->fault.count > 0 && --it->fault.count == 0) faults.erase(it);
+    return f;
+  }
+  return std::nullopt;
+}
+
+bool Emulator::Impl::FaultStillSet(uint64_t id) const {
+  return std::any_of(faults.begin(), faults.end(), [id](const FaultSlot& s) { return s.id == id; });
+}
+
+void Emulator::Impl::DropConnection(const httplib::Request& req) {
+  if (req.ssl) {
+    int fd = SSL_get_fd(req.ssl);
+    if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+    return;
+  }
+  // Plain HTTP: find the server-side socket of this exchange by its two ports.
+  DIR* dir = opendir("/proc/self/fd");
+  if (!dir) return;
+  while (dirent* e = readdir(dir)) {
+    char* end = nullptr;
+    long fd = std::strtol(e->d_name, &end, 10);
+    if (end == e->d_name || *end != '\0' || fd == dirfd(dir)) continue;
+    sockaddr_in local{}, peer{};
+    socklen_t ll = sizeof local, pl = sizeof peer;
+    if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &ll) != 0) continue;
+    if (local.sin_family != AF_INET || ntohs(local.sin_port) != req.local_port) continue;
+    if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &pl) != 0) continue;
+    if (ntohs(peer.sin_port) != req.remote_port) continue;
+    ::shutdown(static_cast<int>(fd), SHUT_RDWR);
+  }
+  closedir(dir);
+}
+
+uint64_t Emulator::Impl::JournalBegin(const char* service, const httplib::Request& req) {
+  JournalEntry e;
+  e.service = service;
+  e.method = req.method;
+  e.path = req.path;
+  size_t q = req.target.find('?');
+  if (q != std::string::npos) e.query = req.target.substr(q + 1);
+  for (const auto& [k, v] : req.headers) {
+    if (k == "REMOTE_ADDR" || k == "REMOTE_PORT" || k == "LOCAL_ADDR" || k == "LOCAL_PORT") continue;
+    e.headers.emplace_back(k, v);
+  }
+  e.bodySize = req.body.size();
+  e.body = req.body.substr(0, kJournalBodyLimit);
+  std::lock_guard lock(journalMu);
+  e.seq = nextSeq++;
+  journal.push_back(std::move(e));
+  while (journal.size() > kJournalMaxEntries) journal.pop_front();
+  journalCv.notify_all();
+  return journal.back().seq;
+}
+
+void Emulator::Impl::JournalBody(uint64_t seq, const std::string& prefix, uint64_t size) {
+  std::lock_guard lock(journalMu);
+  for (auto it = journal.rbegin(); it != journal.rend(); ++it) {
+    if (it->seq == seq) {
+      it->body = prefix;
+      it->bodySize = size;
+      break;
+    }
+    if (it->seq < seq) break;
+  }
+  journalCv.notify_all();
+}
+
+void Emulator::Impl::JournalFinish(uint64_t seq, int status, const std::string& body) {
+  int code = status ? AnswerCode(body) : 0;
+  std::lock_guard lock(journalMu);
+  for (auto it = journal.rbegin(); it != journal.rend(); ++it) {
+    if (it->seq == seq) {
+      it->httpStatus = status;
+      it->code = code;
+      break;
+    }
+    if (it->seq < seq) break;
+  }
+  journalCv.notify_all();
+}
+
+void Emulator::Impl::Serve(const char* service, const httplib::Request& req, httplib::Response& res,
+                           const httplib::ContentReader* reader, const ReaderHandler& handler) {
+  uint64_t seq = JournalBegin(service, req);
+  uint64_t faultId = 0;
+  std::optional<Fault> fault = TakeFault(req.path, &faultId);
+  auto drain = [&] {
+    if (reader) (*reader)([](const char*, size_t) { return true; });
+  };
+
+  if (fault && fault->delay.count() > 0) {
+    std::unique_lock lock(mu);
+    faultCv.wait_for(lock, fault->delay, [&] { return stopping; });
+  }
+  if (fault && fault->kind == Fault::Kind::kHang) {
+    std::unique_lock lock(mu);
+    faultCv.wait(lock, [&] { return stopping || !FaultStillSet(faultId); });
+    if (stopping) {
+      lock.unlock();
+      DropConnection(req);
+      return;
+    }
+    fault.reset();  // released: answer normally
+  }
+  if (fault && fault->kind == Fault::Kind::kDrop) {
+    DropConnection(req);
+    return;
+  }
+  if (fault && (fault->kind == Fault::Kind::kCode || fault->kind == Fault::Kind::kMalformed)) {
+    drain();
+    std::string body = fault->kind == Fault::Kind::kCode ? CodeAnswer(fault->code).body : kMalformedBody;
+    res.status = fault->httpStatus;
+    res.set_content(body, "application/json; charset=utf-8");
+    JournalFinish(seq, res.status, body);
+    return;
+  }
+
+  Answer a = handler(req, reader ? *reader : httplib::ContentReader(nullptr, nullptr), seq);
+  if (fault && fault->httpStatus != 200 && fault->kind == Fault::Kind::kNone) a.status = fault->httpStatus;
+  res.status = a.status;
+  for (const auto& [k, v] : a.headers) res.set_header(k, v);
+
+  if (fault && fault->kind == Fault::Kind::kTruncated) {
+    // Announce the whole length, send half of it, then close.
+    auto full = std::make_shared<std::string>(a.body);
+    if (!a.filePath.empty()) {
+      std::ifstream in(a.filePath, std::ios::binary);
+      full->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    if (full->empty()) full->assign("{}");
+    size_t half = full->size() / 2;
+    res.set_content_provider(full->size(), a.contentType,
+                             [full, half](size_t offset, size_t, httplib::DataSink& sink) {
+                               if (offset < half) sink.write(full->data() + offset, half - offset);
+                               return false;
+                             });
+    JournalFinish(seq, res.status, *full);
+    return;
+  }
+
+  if (!a.filePath.empty()) {
+    auto file = std::make_shared<std::ifstream>(a.filePath, std::ios::binary);
+    if (!*file) {
+      Answer nf = CodeAnswer(kCodeInternal, "file missing");
+      res.status = 500;
+      res.set_content(nf.body, nf.contentType);
+      JournalFinish(seq, res.status, nf.body);
+      return;
+    }
+    res.set_content_provider(
+        a.fileSize, a.contentType, [file](size_t offset, size_t length, httplib::DataSink& sink) {
+          char buf[65536];
+          file->seekg(static_cast<std::streamoff>(offset));
+          size_t n = std::min(length, sizeof buf);
+          file->read(buf, static_cast<std::streamsize>(n));
+          std::streamsize got = file->gcount();
+          if (got <= 0) return false;
+          return sink.write(buf, static_cast<size_t>(got));
+        });
+    JournalFinish(seq, res.status, std::string());
+    return;
+  }
+  res.set_content(a.body, a.contentType);
+  JournalFinish(seq, res.status, a.body);
+}
+
+void Emulator::Impl::Route(httplib::Server& server, const char* service, const std::string& method,
+                           const std::string& pattern, Handler handler) {
+  auto wrapped = [this, service, handler = std::move(handler)](const httplib::Request& req,
+                                                               httplib::Response& res) {
+    Serve(service, req, res, nullptr,
+          [&handler](const httplib::Request& r, const httplib::ContentReader&, uint64_t) { return handler(r); });
+  };
+  if (method == "GET") server.Get(pattern, wrapped);
+  else if (method == "POST") server.Post(pattern, wrapped);
+  else if (method == "PUT") server.Put(pattern, wrapped);
+  else if (method == "DELETE") server.Delete(pattern, wrapped);
+}
+
+void Emulator::Impl::RouteWithReader(httplib::Server& server, const char* service,
+                                     const std::string& pattern, ReaderHandler handler) {
+  server.Post(pattern, [this, service, handler = std::move(handler)](
+                           const httplib::Request& req, httplib::Response& res,
+                           const httplib::ContentReader& reader) {
+    Serve(service, req, res, &reader, handler);
+  });
+}
+
+void Emulator::Impl::RegisterFallback(httplib::Server& s, const char* service) {
+  auto unknown = [](const httplib::Request&) {
+    Answer a = CodeAnswer(kCodeUnknownEndpoint, "no such endpoint");
+    a.status = 404;
+    return a;
+  };
+  Route(s, service, "GET", ".*", unknown);
+  Route(s, service, "POST", ".*", unknown);
+}
+
+std::optional<FlatBody> Emulator::Impl::CheckBody(const httplib::Request& req, bool signedBody,
+                                                  const std::vector<std::string>& required,
+                                                  Answer* failure) {
+  std::string error;
+  std::optional<FlatBody> body = ParseFlatBody(req.body, &error);
+  if (!body) {
+    *failure = CodeAnswer(kCodeMalformed, error);
+    return std::nullopt;
+  }
+  if (signedBody) {
+    switch (CheckSignature(*body)) {
+      case SignatureCheck::kValid: break;
+      case SignatureCheck::kMissing: *failure = CodeAnswer(kCodeBadSignature, "datasign missing"); return std::nullopt;
+      case SignatureCheck::kMisplaced: *failure = CodeAnswer(kCodeBadSignature, "datasign must be the last member"); return std::nullopt;
+      case SignatureCheck::kWrong: *failure = CodeAnswer(kCodeBadSignature, "datasign wrong"); return std::nullopt;
+    }
+  }
+  if (!MembersInOrder(*body)) {
+    *failure = CodeAnswer(kCodeMalformed, "members not in ascending byte order");
+    return std::nullopt;
+  }
+  for (const auto& key : required) {
+    if (!body->Has(key)) {
+      *failure = CodeAnswer(kCodeMalformed, "missing member " + key);
+      return std::nullopt;
+    }
+  }
+  return body;
+}
+
+bool Emulator::Impl::Start() {
+  if (running) return true;
+  {
+    std::lock_guard lock(mu);
+    stopping = false;
+  }
+  // A dropped connection makes the next write fail; that must not end the process.
+  if (std::signal(SIGPIPE, SIG_IGN) == SIG_ERR) {
+    lastError = "cannot ignore SIGPIPE";
+    return false;
+  }
+  std::error_code ec;
+  if (opts.stateDir.empty()) {
+    stateDir = MakeTempStateDir();
+    ownStateDir = true;
+    if (stateDir.empty()) {
+      lastError = "cannot create a state folder";
+      return false;
+    }
+  } else {
+    stateDir = opts.stateDir;
+    fs::create_directories(stateDir, ec);
+    if (!fs::is_directory(stateDir)) {
+      lastError = "cannot create the state folder " + stateDir;
+      return false;
+    }
+  }
+  fs::create_directories(fs::path(stateDir) / "uploads", ec);
+  fs::create_directories(fs::path(stateDir) / "results", ec);
+
+  if (opts.certFile.empty()) {
+    std::string err;
+    if (!CreateTlsFiles(stateDir, &tls, &err)) {
+      lastError = err;
+      return false;
+    }
+  } else {
+    tls.certFile = opts.certFile;
+    tls.keyFile = opts.keyFile;
+    tls.caFile = opts.caFile.empty() ? opts.certFile : opts.caFile;
+  }
+
+  api = std::make_unique<httplib::SSLServer>(tls.certFile.c_str(), tls.keyFile.c_str());
+  stats = std::make_unique<httplib::SSLServer>(tls.certFile.c_str(), tls.keyFile.c_str());
+  if (!api->is_valid() || !stats->is_valid()) {
+    lastError = "cannot load the certificate or key";
+    api.reset();
+    stats.reset();
+    return false;
+  }
+  pages = std::make_unique<httplib::Server>();
+  preview = std::make_unique<httplib::Server>();
+  update = std::make_unique<httplib::Server>();
+  control = std::make_unique<httplib::Server>();
+
+  size_t apiThreads = static_cast<size_t>(std::max(8, opts.threads));
+  size_t otherThreads = std::max<size_t>(8, apiThreads / 4);
+  struct Slot {
+    httplib::Server* server;
+    int wanted;
+    int* port;
+    size_t threads;
+    const char* name;
+  };
+  Slot slots[] = {
+      {api.get(), opts.apiPort, &apiPort, apiThreads, "api"},
+      {pages.get(), opts.pagesPort, &pagesPort, otherThreads, "pages"},
+      {preview.get(), opts.previewPort, &previewPort, std::max<size_t>(8, apiThreads / 2), "preview"},
+      {stats.get(), opts.statsPort, &statsPort, otherThreads, "stats"},
+      {update.get(), opts.updatePort, &updatePort, otherThreads, "update"},
+      {control.get(), opts.controlPort, &controlPort, 8, "control"},
+  };
+  for (auto& s : slots) {
+    size_t n = s.threads;
+    s.server->new_task_queue = [n] { return new httplib::ThreadPool(n); };
+    s.server->set_keep_alive_timeout(1);
+    s.server->set_read_timeout(10, 0);
+    s.server->set_write_timeout(10, 0);
+    s.server->set_payload_max_length(2 * kChunkSize);
+    s.server->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+      res.status = 500;
+      res.set_content(CodeAnswer(kCodeInternal, "internal error").body, "application/json");
+    });
+  }
+  RegisterApi(*api);
+  RegisterPages(*pages);
+  RegisterPreview(*preview);
+  RegisterStats(*stats);
+  RegisterUpdate(*update);
+  RegisterControl(*control);
+
+  for (auto& s : slots) {
+    if (s.wanted > 0) {
+      if (!s.server->bind_to_port("127.0.0.1", s.wanted)) {
+        lastError = std::string("cannot bind the ") + s.name + " port " + std::to_string(s.wanted);
+        *s.port = 0;
+      } else {
+        *s.port = s.wanted;
+      }
+    } else {
+      int p = s.server->bind_to_any_port("127.0.0.1");
+      *s.port = p > 0 ? p : 0;
+      if (p <= 0) lastError = std::string("cannot bind the ") + s.name + " port";
+    }
+    if (*s.port == 0) {
+      Stop();
+      return false;
+    }
+  }
+  for (auto& s : slots) {
+    httplib::Server* server = s.server;
+    threads.emplace_back([server] { server->listen_after_bind(); });
+  }
+  running = true;
+  return true;
+}
+
+void Emulator::Impl::Stop() {
+  {
+    std::lock_guard lock(mu);
+    stopping = true;
+  }
+  faultCv.notify_all();
+  for (httplib::Server* s : {static_cast<httplib::Server*>(api.get()), pages.get(), preview.get(),
+                             static_cast<httplib::Server*>(stats.get()), update.get(), control.get()}) {
+    if (s) s->stop();
+  }
+  for (auto& t : threads) {
+    if (t.joinable()) t.join();
+  }
+  threads.clear();
+  running = false;
+  if (ownStateDir && !stateDir.empty()) {
+    std::error_code ec;
+    fs::remove_all(stateDir, ec);
+    stateDir.clear();
+    ownStateDir = false;
+  }
+}
+
+void Emulator::Impl::RegisterApi(httplib::Server& s) {
+  RegisterTaskApi(s);
+  RegisterAccountApi(s);
+  RegisterFallback(s, "api");
+}
+
+// ---------------------------------------------------------------- Emulator
+
+Emulator::Emulator(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+Emulator::~Emulator() { impl_->Stop(); }
+
+bool Emulator::Start() { return impl_->Start(); }
+void Emulator::Stop() { impl_->Stop(); }
+bool Emulator::Running() const { return impl_->running; }
+std::string Emulator::LastError() const { return impl_->lastError; }
+
+namespace {
+std::string Base(const char* scheme, int port) {
+  return port ? std::string(scheme) + "://127.0.0.1:" + std::to_string(port) : std::string();
+}
+}  // namespace
+
+std::string Emulator::ApiBase() const { return Base("https", impl_->apiPort); }
+std::string Emulator::PageBase() const { return Base("http", impl_->pagesPort); }
+std::string Emulator::PreviewBase() const { return Base("http", impl_->previewPort); }
+std::string Emulator::StatsBase() const { return Base("https", impl_->statsPort); }
+std::string Emulator::UpdateBase() const { return Base("http", impl_->updatePort); }
+std::string Emulator::ControlBase() const { return Base("http", impl_->controlPort); }
+std::string Emulator::CaFile() const { return impl_->tls.caFile; }
+std::string Emulator::StateDir() const { return impl_->stateDir; }
+
+ServiceSettings Emulator::Settings() const {
+  ServiceSettings s;
+  s.apiBase = ApiBase();
+  s.pageBase = PageBase();
+  s.previewBase = PreviewBase();
+  s.statsBase = StatsBase();
+  s.updateBase = UpdateBase();
+  s.chatPage = PageBase() + "/chat";
+  s.caFile = CaFile();
+  return s;
+}
+
+std::string Emulator::ServiceIniSection() const {
+  ServiceSettings s = Settings();
+  std::string out = std::string("[") + kServiceSection + "]\n";
+  auto line = [&out](const char* key, const std::string& value) { out += std::string(key) + "=" + value + "\n"; };
+  line(kServiceApiKey, s.apiBase);
+  line(kServicePagesKey, s.pageBase);
+  line(kServicePreviewKey, s.previewBase);
+  line(kServiceStatisticsKey, s.statsBase);
+  line(kServiceUpdateKey, s.updateBase);
+  line(kServiceChatKey, s.chatPage);
+  line(kServiceCaFileKey, s.caFile);
+  return out;
+}
+
+bool Emulator::WriteServiceIni(const std::string& path) const {
+  // Keep every other section of an existing file (the user's own settings
+  // live in it); only the "Service" section is replaced.
+  std::string kept;
+  {
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    bool inService = false;
+    while (in && std::getline(in, line)) {
+      std::string t = line;
+      if (!t.empty() && t.back() == '\r') t.pop_back();
+      size_t a = t.find_first_not_of(" \t");
+      if (a != std::string::npos && t[a] == '[') {
+        size_t b = t.find(']', a);
+        std::string name = t.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1);
+        inService = name.size() == std::strlen(kServiceSection) &&
+                    std::equal(name.begin(), name.end(), kServiceSection, [](char x, char y) {
+                      return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+                    });
+      }
+      if (!inService) kept += line + "\n";
+    }
+  }
+  if (!kept.empty() && kept.back() != '\n') kept += '\n';
+  std::string tmp = path + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out << kept << ServiceIniSection();
+    out.flush();
+    if (!out) {
+      std::error_code ec;
+      fs::remove(tmp, ec);
+      return false;
+    }
+  }
+  std::error_code ec;
+  fs::rename(tmp, path, ec);
+  if (ec) fs::remove(tmp, ec);
+  return !ec;
+}
+
+std::vector<JournalEntry> Emulator::Journal() const {
+  std::lock_guard lock(impl_->journalMu);
+  return {impl_->journal.begin(), impl_->journal.end()};
+}
+
+std::vector<JournalEntry> Emulator::Requests(const std::string& pathPattern) const {
+  std::vector<JournalEntry> out;
+  std::lock_guard lock(impl_->journalMu);
+  for (const auto& e : impl_->journal) {
+    if (Impl::PathMatches(pathPattern, e.path)) out.push_back(e);
+  }
+  return out;
+}
+
+void Emulator::ClearJournal() {
+  std::lock_guard lock(impl_->journalMu);
+  impl_->journal.clear();
+}
+
+bool Emulator::WaitUntil(const std::function<bool(const std::vector<JournalEntry>&)>& pred,
+                         std::chrono::milliseconds timeout) const {
+  auto deadline = Clock::now() + timeout;
+  std::unique_lock lock(impl_->journalMu);
+  while (true) {
+    std::vector<JournalEntry> snapshot(impl_->journal.begin(), impl_->journal.end());
+    if (pred(snapshot)) return true;
+    if (impl_->journalCv.wait_until(lock, deadline) == std::cv_status::timeout) {
+      snapshot.assign(impl_->journal.begin(), impl_->journal.end());
+      return pred(snapshot);
+    }
+  }
+}
+
+bool Emulator::WaitForRequests(const std::string& pathPattern, size_t count,
+                               std::chrono::milliseconds timeout) const {
+  return WaitUntil(
+      [&](const std::vector<JournalEntry>& j) {
+        return static_cast<size_t>(std::count_if(j.begin(), j.end(), [&](const JournalEntry& e) {
+                 return Impl::PathMatches(pathPattern, e.path);
+               })) >= count;
+      },
+      timeout);
+}
+
+void Emulator::SetFault(const Fault& fault) {
+  {
+    std::lock_guard lock(impl_->mu);
+    auto& f = impl_->faults;
+    f.erase(std::remove_if(f.begin(), f.end(), [&](const Impl::FaultSlot& s) { return s.fault.path == fault.path; }),
+            f.end());
+    if (fault.count != 0) f.push_back({fault, impl_->nextFaultId++});
+  }
+  impl_->faultCv.notify_all();
+}
+
+void Emulator::ClearFault(const std::string& path) {
+  {
+    std::lock_guard lock(impl_->mu);
+    auto& f = impl_->faults;
+    f.erase(std::remove_if(f.begin(), f.end(), [&](const Impl::FaultSlot& s) { return s.fault.path == path; }),
+            f.end());
+  }
+  impl_->faultCv.notify_all();
+}
+
+void Emulator::ClearFaults() {
+  {
+    std::lock_guard lock(impl_->mu);
+    impl_->faults.clear();
+  }
+  impl_->faultCv.notify_all();
+}
+
+void Emulator::SetTaskBehaviour(const TaskBehaviour& behaviour) {
+  std::lock_guard lock(impl_->mu);
+  impl_->taskBehaviour = behaviour;
+}
+
+TaskBehaviour Emulator::GetTaskBehaviour() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->taskBehaviour;
+}
+
+void Emulator::SetServerTimeOffset(int64_t seconds) {
+  std::lock_guard lock(impl_->mu);
+  impl_->timeOffset = seconds;
+}
+
+std::optional<std::string> Emulator::UploadedBytes(const std::string& tasktag) const {
+  std::shared_ptr<Task> task = impl_->FindTask(tasktag);
+  if (!task) return std::nullopt;
+  std::lock_guard lock(task->mu);
+  if (task->upload == Task::Upload::kText) return task->text;
+  if (task->upload != Task::Upload::kFile) return std::string();
+  std::ifstream in(task->spillPath, std::ios::binary);
+  std::string data(task->bytes, '\0');
+  in.read(data.data(), static_cast<std::streamsize>(data.size()));
+  if (static_cast<uint64_t>(in.gcount()) != task->bytes) return std::nullopt;
+  return data;
+}
+
+std::string Emulator::UploadPath(const std::string& tasktag) const {
+  std::shared_ptr<Task> task = impl_->FindTask(tasktag);
+  if (!task) return std::string();
+  std::lock_guard lock(task->mu);
+  return task->spillPath;
+}
+
+size_t Emulator::TaskCount() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->tasks.size();
+}
+
+std::string Emulator::Translate(const std::string& utf8Text, const std::string& from, const std::string& to) {
+  return TranslateText(utf8Text, from, to);
+}
+
+void Emulator::SetUpdate(const UpdateBehaviour& behaviour) {
+  std::lock_guard lock(impl_->mu);
+  impl_->updateBehaviour = behaviour;
+}
+
+UpdateBehaviour Emulator::GetUpdate() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->updateBehaviour;
+}
+
+std::string Emulator::LastSmsCode(const std::string& mobile) const {
+  std::lock_guard lock(impl_->mu);
+  auto it = impl_->smsCodes.find(mobile);
+  return it == impl_->smsCodes.end() ? std::string() : it->second;
+}
+
+std::string Emulator::LastCaptchaAnswer() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->lastCaptcha;
+}
+
+void Emulator::SetCaptchaRequired(bool required) {
+  std::lock_guard lock(impl_->mu);
+  impl_->captchaRequired = required;
+}
+
+std::vector<std::string> Emulator::IssuedLoginTags() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->loginTagOrder;
+}
+
+void Emulator::AddUser(const User& user) {
+  std::lock_guard lock(impl_->mu);
+  User u = user;
+  if (u.uid == 0) u.uid = impl_->nextUid++;
+  impl_->users[u.username] = u;
+}
+
+std::optional<User> Emulator::FindUser(const std::string& usernameOrMobile) const {
+  std::lock_guard lock(impl_->mu);
+  std::string key = impl_->UserKeyForAccount(usernameOrMobile);
+  if (key.empty()) return std::nullopt;
+  return impl_->users.at(key);
+}
+
+std::vector<User> Emulator::Users() const {
+  std::lock_guard lock(impl_->mu);
+  std::vector<User> out;
+  for (const auto& [k, u] : impl_->users) out.push_back(u);
+  return out;
+}
+
+std::vector<StatsEvent> Emulator::StatsEvents() const {
+  std::lock_guard lock(impl_->mu);
+  return impl_->statsEvents;
+}
 
 }  // namespace quillora::emulator

@@ -69,9 +69,10 @@ struct Options {
   std::string certFile;
   std::string keyFile;
   std::string caFile;  // CA to hand to clients when certFile is given; default certFile
-  // Worker threads per server (the API server gets this many; the others a
-  // quarter, at least 8).
-  int threads = 96;
+  // Worker threads per server: the API server gets this many, the preview
+  // storage half, the others a quarter (at least 8 each). A connection holds
+  // a worker while it is open, so this bounds the concurrent clients.
+  int threads = 64;
   // Processing time of a task from the end of its upload until taskstate
   // answers done.
   std::chrono::milliseconds taskProcessingTime{200};
@@ -177,7 +178,9 @@ class Emulator {
   ServiceSettings Settings() const;
   // The set.ini "Service" section as INI text (section line and key lines).
   std::string ServiceIniSection() const;
-  // Writes ServiceIniSection() to `path` (replacing the file). False on failure.
+  // Writes ServiceIniSection() into the INI file `path`: replaces its
+  // "Service" section and keeps every other section; creates the file when
+  // missing. Written to a temporary file first, then renamed. False on failure.
   bool WriteServiceIni(const std::string& path) const;
 
   // Journal.
