@@ -7,7 +7,11 @@
 namespace quillora::platform {
 
 // The platform's path separator as a one-character string.
+#ifdef _WIN32
+inline constexpr char kPathSeparator[] = "\\";
+#else
 inline constexpr char kPathSeparator[] = "/";
+#endif
 
 // Full path of the running executable; empty when it cannot be determined.
 std::string GetExecutablePath();

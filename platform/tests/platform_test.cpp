@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 #include <vector>
@@ -188,6 +189,63 @@ TEST(OsName, OsReleaseNameAndVersion) {
 TEST(Shell, FileUriEncodesEverythingButUnreservedBytes) {
   EXPECT_EQ(FileUriFromPath("/home/u/My Results/a'b%.docx"), "file:///home/u/My%20Results/a%27b%25.docx");
   EXPECT_EQ(FileUriFromPath("/t/\xE4\xB8\xAD.txt"), "file:///t/%E4%B8%AD.txt");
+}
+
+// Stand-ins for the desktop's tools: each records its arguments, and the
+// file-manager call fails so that the fallback to the folder shows.
+class DesktopToolsTest : public ::testing::Test {
+ protected:
+  void Tool(const std::string& name, int exitCode) const {
+    const std::string path = bin_ / name;
+    std::ofstream(path) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" << (out_ / name) << ".tmp\"\n"
+                        << "/bin/mv \"" << (out_ / name) << ".tmp\" \"" << (out_ / name) << "\"\nexit " << exitCode << "\n";
+    ::chmod(path.c_str(), 0700);
+  }
+  std::optional<std::string> Recorded(const std::string& name) const {
+    if (!EventuallyTrue([&] { return std::filesystem::exists(out_ / name); })) return std::nullopt;
+    return ReadTextFile(out_ / name);
+  }
+  TempFolder bin_;
+  TempFolder out_;
+  // Only the stand-ins: a real desktop tool must never run in a test.
+  ScopedEnv path_{"PATH", bin_.Path()};
+};
+
+TEST_F(DesktopToolsTest, OpenerGetsTheTargetAndALeadingDashCannotPassForAnOption) {
+  Tool("xdg-open", 0);
+  ASSERT_TRUE(OpenWithDesktop("https://example.org/a?b=c d"));
+  EXPECT_EQ(Recorded("xdg-open"), "https://example.org/a?b=c d\n");
+  std::filesystem::remove(out_ / "xdg-open");
+  ASSERT_TRUE(OpenWithDesktop("--help"));
+  EXPECT_EQ(Recorded("xdg-open"), "./--help\n");
+  EXPECT_FALSE(OpenWithDesktop(""));
+}
+
+TEST_F(DesktopToolsTest, RevealAsksTheFileManagerAndFallsBackToTheFolder) {
+  Tool("gdbus", 1);
+  Tool("xdg-open", 0);
+  ASSERT_TRUE(RevealInFileManager("/home/u/My Results/report_en.docx"));
+  const auto call = Recorded("gdbus");
+  ASSERT_TRUE(call);
+  EXPECT_NE(call->find("org.freedesktop.FileManager1.ShowItems\n['file:///home/u/My%20Results/report_en.docx']\n"),
+            std::string::npos)
+      << *call;
+  EXPECT_EQ(Recorded("xdg-open"), "/home/u/My Results\n");
+}
+
+TEST_F(DesktopToolsTest, DbusSendServesWhenGdbusIsMissing) {
+  Tool("dbus-send", 0);
+  Tool("xdg-open", 0);
+  ASSERT_TRUE(RevealInFileManager("/data/a,b.txt"));
+  const auto call = Recorded("dbus-send");
+  ASSERT_TRUE(call);
+  EXPECT_NE(call->find("\narray:string:file:///data/a%2Cb.txt\nstring:\n"), std::string::npos) << *call;
+}
+
+TEST_F(DesktopToolsTest, WithoutABusToolTheFolderOpensDirectly) {
+  Tool("xdg-open", 0);
+  ASSERT_TRUE(RevealInFileManager("/data/out/a.txt"));
+  EXPECT_EQ(Recorded("xdg-open"), "/data/out\n");
 }
 
 TEST(SingleInstance, SecondCopyFindsTheFirstAndAsksItToShow) {
