@@ -110,7 +110,7 @@ TEST(BlockingPost, OversizedAnswerIsTreatedAsNothing) {
   EXPECT_EQ(GetBlocking(server.Base() + "/huge"), kSubstituteAnswer);
 }
 
-TEST(GetBlockingTest, UnreachableOrSilentHostGivesSubstituteWithinThreeSeconds) {
+TEST(GetBlocking, UnreachableOrSilentHostGivesSubstituteWithinThreeSeconds) {
   const auto t0 = Clock::now();
   EXPECT_EQ(GetBlocking("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/ver1/getUnixTime"),
             kSubstituteAnswer);
@@ -125,7 +125,7 @@ TEST(GetBlockingTest, UnreachableOrSilentHostGivesSubstituteWithinThreeSeconds) 
   EXPECT_LT(waited, 4500ms);
 }
 
-TEST(ServerTime, TakenFromTheStatisticsHostOrTheLocalClock) {
+TEST(TransportServerTime, TakenFromTheStatisticsHostOrTheLocalClock) {
   SettingsGuard guard;
   FixtureServer server;
   std::string answer = R"({"code":1,"responseData":{"time":1234567890}})";
@@ -163,7 +163,7 @@ TEST(ServerTime, TakenFromTheStatisticsHostOrTheLocalClock) {
   EXPECT_GE(GetServerTime(), before);
 }
 
-TEST(Download, MissingFolderFailsWithoutARequest) {
+TEST(TransportDownload, MissingFolderFailsWithoutARequest) {
   FixtureServer server;
   server.Http().Get("/r", [](const httplib::Request&, httplib::Response& res) { res.set_content("x", "text/plain"); });
   server.Start();
@@ -172,7 +172,7 @@ TEST(Download, MissingFolderFailsWithoutARequest) {
   EXPECT_TRUE(server.Requests().empty());
 }
 
-TEST(Download, CompleteBodyReplacesTargetAtomically) {
+TEST(TransportDownload, CompleteBodyReplacesTargetAtomically) {
   FixtureServer server;
   std::string body(200000, 'd');
   body[0] = '\0';
@@ -190,7 +190,7 @@ TEST(Download, CompleteBodyReplacesTargetAtomically) {
   EXPECT_EQ(EntriesIn(dir.Path()), 1u);  // no temporary file left behind
 }
 
-TEST(Download, ErrorStatusOrCutBodyLeavesTargetUntouched) {
+TEST(TransportDownload, ErrorStatusOrCutBodyLeavesTargetUntouched) {
   FixtureServer server;
   server.Http().Get("/missing", [](const httplib::Request&, httplib::Response& res) {
     res.status = 404;
@@ -224,7 +224,7 @@ TEST(Download, ErrorStatusOrCutBodyLeavesTargetUntouched) {
   EXPECT_EQ(server.Requests().size(), 3u);
 }
 
-class Tls : public ::testing::Test {
+class TransportTls : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     trusted_ = new TestCertificate("DNS:localhost,IP:127.0.0.1");
@@ -255,11 +255,11 @@ class Tls : public ::testing::Test {
   static TestCertificate* other_;
   static TestCertificate* wrongName_;
 };
-TestCertificate* Tls::trusted_ = nullptr;
-TestCertificate* Tls::other_ = nullptr;
-TestCertificate* Tls::wrongName_ = nullptr;
+TestCertificate* TransportTls::trusted_ = nullptr;
+TestCertificate* TransportTls::other_ = nullptr;
+TestCertificate* TransportTls::wrongName_ = nullptr;
 
-TEST_F(Tls, ConfiguredCaFileIsTrusted) {
+TEST_F(TransportTls, ConfiguredCaFileIsTrusted) {
   FixtureServer server(trusted_->Cert(), trusted_->Key());
   Serve(server);
   UseCaFile(trusted_->Cert().string());
@@ -269,7 +269,7 @@ TEST_F(Tls, ConfiguredCaFileIsTrusted) {
   EXPECT_EQ(ReadFile(dir.Path() / "f.txt"), "result");
 }
 
-TEST_F(Tls, UntrustedCertificateOrWrongHostIsRefused) {
+TEST_F(TransportTls, UntrustedCertificateOrWrongHostIsRefused) {
   TempDir dir;
   {
     FixtureServer server(trusted_->Cert(), trusted_->Key());

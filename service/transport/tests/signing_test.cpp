@@ -102,7 +102,7 @@ TEST(StatisticsSign, TimeTextIsCutOnlyFromAnswersLongerThan22Bytes) {
   EXPECT_EQ(AsyncHttpRequest::TimeTextFromAnswer("0123456789012345678\r\nX: 1}}"), "");
 }
 
-TEST(JsonAnswer, UnreadableAnswersGiveNothing) {
+TEST(TransportJsonAnswer, UnreadableAnswersGiveNothing) {
   EXPECT_FALSE(ParseJsonAnswer(""));
   EXPECT_FALSE(ParseJsonAnswer("<html>502</html>"));
   EXPECT_FALSE(ParseJsonAnswer(R"({"code":10000,"tasktag":"ab)"));  // truncated
@@ -112,7 +112,7 @@ TEST(JsonAnswer, UnreadableAnswersGiveNothing) {
   EXPECT_TRUE(ParseJsonAnswer("/* note */ {\"code\":1}"));
 }
 
-TEST(JsonAnswer, CodeOnlyFromIntegralNumbers) {
+TEST(TransportJsonAnswer, CodeOnlyFromIntegralNumbers) {
   EXPECT_EQ(ParseAnswerCode(R"({"code":10000})"), 10000);
   EXPECT_EQ(ParseAnswerCode(R"({"code":-201904})"), -201904);
   EXPECT_EQ(ParseAnswerCode(R"({"code":10000.0})"), 10000);
@@ -132,7 +132,7 @@ TEST(JsonAnswer, CodeOnlyFromIntegralNumbers) {
   EXPECT_FALSE(JsonString(Json::Value("scalar"), "a"));
 }
 
-TEST(RemoteServices, EveryUrlComesFromTheConfiguredBases) {
+TEST(TransportRemoteServices, EveryUrlComesFromTheConfiguredBases) {
   const ServiceSettings saved = CurrentServiceSettings();
   ServiceSettings s;
   s.apiBase = "https://api.test:8443/";
