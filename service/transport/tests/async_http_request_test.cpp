@@ -285,6 +285,29 @@ TEST_F(StatisticsExchange, LineBreaksInLinesCannotAddHeaders) {
 namespace quillora {
 namespace {
 
+TEST_F(StatisticsExchange, EventHeaderLinesGoInOrder) {
+  StartWithTimeAnswer(200, R"({"code":1,"responseData":{"time":1700000000}})");
+  testing_support::RawCaptureServer capture;
+  Inbox inbox;
+  AsyncHttpRequest request(&inbox, 19, &Inbox::Narrow, 0);
+  ASSERT_TRUE(request.SendEvent("http://127.0.0.1:" + std::to_string(capture.Port()) + "/ver1/AppInstall", Lines()));
+  const auto head = capture.WaitForHead(10s);
+  ASSERT_FALSE(head.empty());
+  EXPECT_EQ(head[0], "GET /ver1/AppInstall HTTP/1.1");
+  std::vector<std::string> ours;  // our lines, without those libcurl adds (Host, Accept)
+  for (const auto& line : head) {
+    if (line.find(':') != std::string::npos && line.rfind("Host:", 0) != 0 && line.rfind("Accept:", 0) != 0) {
+      ours.push_back(line);
+    }
+  }
+  auto expected = Lines();
+  expected[0] = StatisticsSignLine("1700000000");
+  std::vector<std::string> want{"Content-Type:application/x-www-form-urlencoded;charset:utf-8"};
+  want.insert(want.end(), expected.begin(), expected.end());
+  EXPECT_EQ(ours, want);
+  EXPECT_TRUE(inbox.WaitFor(2));
+}
+
 TEST_F(StatisticsExchange, RawTextInTheEventPathArrives) {
   StartWithTimeAnswer(200, "");
   Inbox inbox;

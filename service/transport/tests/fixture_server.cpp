@@ -95,6 +95,53 @@ SilentServer::SilentServer() {
 
 SilentServer::~SilentServer() { ::close(fd_); }
 
+RawCaptureServer::RawCaptureServer() {
+  fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  port_ = BindLoopback(fd_);
+  if (port_ == 0 || ::listen(fd_, 4) != 0) throw std::runtime_error("capture server: cannot listen");
+  thread_ = std::thread([this] {
+    std::vector<std::string> lines;
+    const int conn = ::accept(fd_, nullptr, nullptr);  // fails once the socket is shut down
+    if (conn >= 0) {
+      std::string raw;
+      char buf[4096];
+      while (raw.find("\r\n\r\n") == std::string::npos) {
+        const ssize_t n = ::recv(conn, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        raw.append(buf, static_cast<size_t>(n));
+      }
+      const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}";
+      (void)::send(conn, reply.data(), reply.size(), MSG_NOSIGNAL);
+      ::close(conn);
+      raw = raw.substr(0, raw.find("\r\n\r\n"));
+      for (size_t start = 0; start <= raw.size();) {
+        const size_t end = raw.find("\r\n", start);
+        lines.push_back(raw.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        start = end + 2;
+      }
+    }
+    {
+      std::lock_guard lock(mutex_);
+      head_ = std::move(lines);
+      finished_ = true;
+    }
+    done_.notify_all();
+  });
+}
+
+RawCaptureServer::~RawCaptureServer() {
+  ::shutdown(fd_, SHUT_RDWR);  // wakes a pending accept
+  thread_.join();
+  ::close(fd_);
+}
+
+std::vector<std::string> RawCaptureServer::WaitForHead(std::chrono::milliseconds deadline) {
+  std::unique_lock lock(mutex_);
+  done_.wait_for(lock, deadline, [this] { return finished_; });
+  return head_;
+}
+
 TestCertificate::TestCertificate(const std::string& altNames) {
   dir_ = UniqueTempPath("quillora-cert-");
   std::filesystem::create_directories(dir_);

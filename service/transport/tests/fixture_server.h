@@ -81,6 +81,29 @@ class SilentServer {
   int port_ = 0;
 };
 
+// Answers one HTTP request with "{}" and keeps its raw header block, so a
+// test can see the order of the header lines as sent.
+class RawCaptureServer {
+ public:
+  RawCaptureServer();
+  ~RawCaptureServer();
+  RawCaptureServer(const RawCaptureServer&) = delete;
+  RawCaptureServer& operator=(const RawCaptureServer&) = delete;
+  int Port() const { return port_; }
+  // The request line and header lines, each without its line break; empty
+  // when nothing arrived before the deadline.
+  std::vector<std::string> WaitForHead(std::chrono::milliseconds deadline);
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool finished_ = false;
+  std::vector<std::string> head_;
+};
+
 // A self-signed certificate and its key, made with the openssl tool in a
 // temporary folder removed on destruction.
 class TestCertificate {
