@@ -34,8 +34,8 @@ class AsyncHttpRequest {
     return kind >= kFirstStatisticsKind && kind <= kLastStatisticsKind;
   }
 
-  // Starts the object's thread. A null callback is allowed (answers are then
-  // dropped).
+  // Starts the object's thread. A null callback (NarrowCallback{}) is
+  // allowed: answers are then dropped.
   AsyncHttpRequest(void* context, std::int32_t kind, NarrowCallback callback, std::int32_t userValue);
   AsyncHttpRequest(void* context, std::int32_t kind, WideCallback callback, std::int32_t userValue);
   // Abandons a request in flight (no callback follows) and stops the thread.

@@ -53,7 +53,9 @@ std::shared_ptr<const std::string> TrustedPem(CURL* easy) {
   std::error_code ec;
   const auto modified = std::filesystem::last_write_time(caFile, ec);
   const auto size = ec ? 0 : std::filesystem::file_size(caFile, ec);
-  if (ec) return nullptr;  // missing: the system store alone decides
+  // Missing, or far too big for a certificate bundle: the system store alone
+  // decides.
+  if (ec || size > kMaxAnswerBytes) return nullptr;
 
   std::lock_guard lock(TrustMutex());
   static TrustBundle cached;
