@@ -97,17 +97,15 @@ TEST(BlockingPost, RedirectsAreNotFollowed) {
 }
 
 TEST(BlockingPost, OversizedAnswerIsTreatedAsNothing) {
+  // One recipe suffices: every request shares the capped answer buffer. (The
+  // GET recipe's 3 s limit could run out first on a slow machine.)
   FixtureServer server;
   const std::string huge(kMaxAnswerBytes + 1, 'x');
   server.Http().Post("/huge", [&](const httplib::Request&, httplib::Response& res) {
     res.set_content(huge, "application/json");
   });
-  server.Http().Get("/huge", [&](const httplib::Request&, httplib::Response& res) {
-    res.set_content(huge, "application/json");
-  });
   server.Start();
   EXPECT_EQ(PostJsonBlocking(server.Base() + "/huge", "{}"), "");
-  EXPECT_EQ(GetBlocking(server.Base() + "/huge"), kSubstituteAnswer);
 }
 
 TEST(GetBlocking, UnreachableOrSilentHostGivesSubstituteWithinThreeSeconds) {
