@@ -14,8 +14,7 @@ class IDialogBuilderCallback {
   // element name; nullptr lets the toolkit report the class as unknown.
   virtual CControlUI* CreateControl(const std::string& className) = 0;
 
- protected:
-  ~IDialogBuilderCallback() = default;
+  virtual ~IDialogBuilderCallback() = default;
 };
 
 class CDialogBuilder {

@@ -28,16 +28,14 @@ class INotifyUI {
  public:
   virtual void Notify(TNotifyUI& msg) = 0;
 
- protected:
-  ~INotifyUI() = default;
+  virtual ~INotifyUI() = default;
 };
 
 class IMessageFilterUI {
  public:
   virtual LRESULT MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) = 0;
 
- protected:
-  ~IMessageFilterUI() = default;
+  virtual ~IMessageFilterUI() = default;
 };
 
 struct TFontInfo {

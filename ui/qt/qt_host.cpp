@@ -575,14 +575,20 @@ void CWindowHost::dragMoveEvent(QDragMoveEvent* e) {
 }
 
 void CWindowHost::dropEvent(QDropEvent* e) {
-  DropFiles drop;
+  std::vector<std::string> paths;
   for (const QUrl& u : e->mimeData()->urls())
-    if (u.isLocalFile()) drop.paths.push_back(FromQ(u.toLocalFile()));
+    if (u.isLocalFile()) paths.push_back(FromQ(u.toLocalFile()));
   QPoint p = e->position().toPoint();
-  drop.point = {p.x(), p.y()};
-  if (drop.paths.empty()) return;
-  e->acceptProposedAction();
+  if (DeliverDrop(paths, {p.x(), p.y()})) e->acceptProposedAction();
+}
+
+bool CWindowHost::DeliverDrop(const std::vector<std::string>& paths, POINT pt) {
+  if (!acceptDrops() || paths.empty() || !window_) return false;
+  DropFiles drop;
+  drop.paths = paths;
+  drop.point = pt;
   Send(WM_DROPFILES, reinterpret_cast<WPARAM>(&drop), 0);
+  return true;
 }
 
 void CWindowHost::focusInEvent(QFocusEvent* e) { QWidget::focusInEvent(e); }

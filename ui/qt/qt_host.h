@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "ui/ui_manager.h"
 #include "ui/ui_window.h"
@@ -71,6 +72,9 @@ class CWindowHost : public QWidget {
   ModalState* modal = nullptr;
   bool keyReachedBase = false;
   void ApplyRoundCorner();
+  // Hands dropped files to the window (WM_DROPFILES); false when the window
+  // refuses drops or nothing was dropped.
+  bool DeliverDrop(const std::vector<std::string>& paths, POINT pt);
 
  protected:
   bool event(QEvent* e) override;

@@ -1,0 +1,254 @@
+// Skin parsing and layout geometry, without a window.
+#include "ui/tests/ui_test_support.h"
+
+using namespace DirectUI;
+using uitest::UiTest;
+
+namespace {
+
+class BuilderTest : public UiTest {
+ protected:
+  CControlUI* Build(const std::string& xml, int w = 300, int h = 200) {
+    pm.SetDPIScale(100);
+    CDialogBuilder b;
+    CControlUI* root = b.CreateFromText(xml, "test.xml", nullptr, &pm);
+    error = b.GetLastError();
+    if (root) {
+      pm.AttachDialog(root);
+      pm.SetClientSizeForTest({w, h});
+    }
+    return root;
+  }
+  RECT Pos(const std::string& name) {
+    CControlUI* c = pm.FindControl(name);
+    EXPECT_NE(c, nullptr) << name;
+    return c ? c->GetPos() : RECT{};
+  }
+  CPaintManagerUI pm;
+  std::string error;
+};
+
+}  // namespace
+
+TEST_F(BuilderTest, WindowFontsDefaultsAndCustomAttributes) {
+  ASSERT_NE(Build(R"(<Window size="640,480" caption="0,0,0,30" mininfo="400,300" roundcorner="6,6">
+      <Font id="3" name="Noto Sans CJK SC" size="18" bold="true" italic="true"/>
+      <Default name="Button" value="textcolor=&quot;#FF112233&quot; height=&quot;30&quot;"/>
+      <VerticalLayout>
+        <Button name="btnSource" code="en" text="英语" tooltip="源语言" font="3"/>
+        <Button name="b2" textcolor="#FF445566"/>
+      </VerticalLayout></Window>)"),
+            nullptr) << error;
+  EXPECT_EQ(pm.GetInitSize(), (SIZE{640, 480}));
+  EXPECT_EQ(pm.GetCaptionRect(), (RECT{0, 0, 0, 30}));
+  EXPECT_EQ(pm.GetMinInfo(), (SIZE{400, 300}));
+  EXPECT_EQ(pm.GetRoundCorner(), (SIZE{6, 6}));
+  const TFontInfo* f = pm.GetFontInfo(3);
+  EXPECT_EQ(f->size, 18);
+  EXPECT_TRUE(f->bold);
+  EXPECT_TRUE(f->italic);
+  EXPECT_FALSE(f->underline);
+
+  auto* btn = static_cast<CButtonUI*>(pm.FindControl("btnSource"));
+  ASSERT_NE(btn, nullptr);
+  EXPECT_EQ(btn->GetText(), "英语");
+  EXPECT_EQ(btn->GetToolTip(), "源语言");
+  EXPECT_EQ(btn->GetFont(), 3);
+  EXPECT_EQ(btn->GetTextColor(), 0xFF112233u);  // from the class default
+  EXPECT_EQ(btn->GetFixedHeight(), 30);
+  EXPECT_EQ(static_cast<CButtonUI*>(pm.FindControl("b2"))->GetTextColor(), 0xFF445566u);  // own value wins
+  // Unknown attributes are kept: the language code lives there.
+  EXPECT_EQ(btn->GetCustomAttribute("code"), "en");
+  EXPECT_TRUE(btn->RemoveCustomAttribute("code"));
+  EXPECT_EQ(btn->GetCustomAttribute("code"), "");
+  btn->AddCustomAttribute("code", "zh");
+  EXPECT_EQ(btn->GetCustomAttribute("code"), "zh");
+}
+
+TEST_F(BuilderTest, IncludeAndLookupsBySubtreeAndClass) {
+  skin.Write("part.xml", R"(<HorizontalLayout name="inc_row"><Option name="o1" code="a"/><Option name="o2" code="b"/></HorizontalLayout>)");
+  ASSERT_NE(Build(R"(<Window><VerticalLayout name="root">
+      <VerticalLayout name="left"><Label name="same"/><Include source="part.xml"/></VerticalLayout>
+      <VerticalLayout name="right"><Label name="same" text="right one"/></VerticalLayout>
+      </VerticalLayout></Window>)"),
+            nullptr)
+      << error;
+  EXPECT_NE(pm.FindControl("inc_row"), nullptr);
+  auto options = pm.FindSubControlsByClass(pm.GetRoot(), "OptionUI");
+  ASSERT_EQ(options.size(), 2u);
+  EXPECT_EQ(options[0]->GetCustomAttribute("code"), "a");
+  EXPECT_EQ(options[1]->GetCustomAttribute("code"), "b");
+  CControlUI* right = pm.FindControl("right");
+  ASSERT_NE(right, nullptr);
+  EXPECT_EQ(pm.FindSubControlByName(right, "same")->GetText(), "right one");
+  EXPECT_EQ(pm.FindControl("missing"), nullptr);
+  EXPECT_NE(pm.GetRoot()->GetInterface("VerticalLayout"), nullptr);
+  EXPECT_EQ(pm.GetRoot()->GetInterface("HorizontalLayout"), nullptr);
+}
+
+TEST_F(BuilderTest, MalformedMarkupNamesFileAndLine) {
+  EXPECT_EQ(Build("<Window>\n<VerticalLayout>\n<Label name=\"x\">\n</Window>"), nullptr);
+  EXPECT_EQ(error.rfind("test.xml:4:", 0), 0u) << error;
+
+  EXPECT_EQ(Build("<Window>\n  <VerticalLayout>\n    <Frobnicator/>\n  </VerticalLayout>\n</Window>"), nullptr);
+  EXPECT_EQ(error.rfind("test.xml:3:", 0), 0u) << error;
+  EXPECT_NE(error.find("Frobnicator"), std::string::npos);
+
+  EXPECT_EQ(Build("<Window><Label><Label/></Label></Window>"), nullptr);
+  EXPECT_NE(error.find("cannot hold children"), std::string::npos) << error;
+
+  EXPECT_EQ(Build("<Window><VerticalLayout><Include source=\"nope.xml\"/></VerticalLayout></Window>"), nullptr);
+  EXPECT_NE(error.find("nope.xml"), std::string::npos) << error;
+
+  CDialogBuilder b;
+  EXPECT_EQ(b.Create("no_such_file.xml", nullptr, &pm), nullptr);
+  EXPECT_TRUE(b.FileMissing());
+}
+
+TEST_F(BuilderTest, IncludeCycleIsStopped) {
+  skin.Write("loop.xml", R"(<VerticalLayout><Include source="loop.xml"/></VerticalLayout>)");
+  EXPECT_EQ(Build(R"(<Window><VerticalLayout><Include source="loop.xml"/></VerticalLayout></Window>)"), nullptr);
+  EXPECT_NE(error.find("nested too deeply"), std::string::npos) << error;
+}
+
+TEST_F(BuilderTest, VerticalFixedFlexiblePaddedAndFloating) {
+  ASSERT_NE(Build(R"(<Window><VerticalLayout name="v" inset="10,10,10,10" childpadding="5">
+      <Control name="fixed" height="40"/>
+      <Control name="flex1"/>
+      <Control name="padded" height="20" width="100" padding="3,4,0,6"/>
+      <Control name="flex2"/>
+      <Control name="floating" float="true" pos="50,60,80,75"/>
+      <Control name="hidden" height="500" visible="false"/>
+      </VerticalLayout></Window>)",
+                  300, 200),
+            nullptr)
+      << error;
+  // Content box 280 x 180; fixed 40 + (4+20+6) + 3 gaps of 5 = 85; flexible share (180-85)/2.
+  EXPECT_EQ(Pos("fixed"), (RECT{10, 10, 290, 50}));
+  EXPECT_EQ(Pos("flex1"), (RECT{10, 55, 290, 103}));
+  EXPECT_EQ(Pos("padded"), (RECT{13, 112, 113, 132}));
+  EXPECT_EQ(Pos("flex2"), (RECT{10, 143, 290, 190}));
+  // Floating children sit at their own position relative to the parent.
+  EXPECT_EQ(Pos("floating"), (RECT{50, 60, 80, 75}));
+}
+
+TEST_F(BuilderTest, HorizontalMinMaxAndDpiScale) {
+  ASSERT_NE(Build(R"(<Window><HorizontalLayout childpadding="10">
+      <Control name="a" width="50"/>
+      <Control name="b" maxwidth="60"/>
+      <Control name="c"/>
+      <Control name="d" height="30"/>
+      </HorizontalLayout></Window>)",
+                  400, 100),
+            nullptr)
+      << error;
+  // 400 - 50 - 3*10 = 320 for three flexible items; b is capped at 60, c and d share 260.
+  EXPECT_EQ(Pos("a"), (RECT{0, 0, 50, 100}));
+  EXPECT_EQ(Pos("b"), (RECT{60, 0, 120, 100}));
+  EXPECT_EQ(Pos("c"), (RECT{130, 0, 260, 100}));
+  EXPECT_EQ(Pos("d"), (RECT{270, 0, 400, 30}));
+
+  // Skin units are unscaled: at 150 % the fixed width becomes 75.
+  pm.SetDPIScale(150);
+  pm.SetClientSizeForTest({600, 150});
+  EXPECT_EQ(Pos("a").Width(), 75);
+  EXPECT_EQ(pm.FindControl("a")->GetFixedWidth(), 75);
+  EXPECT_EQ(Pos("d").Height(), 45);
+}
+
+TEST_F(BuilderTest, ScrollingWhenContentOverflows) {
+  ASSERT_NE(Build(R"(<Window><VerticalLayout name="v" vscrollbar="true">
+      <Control name="a" height="80"/><Control name="b" height="80"/><Control name="c" height="80"/>
+      </VerticalLayout></Window>)",
+                  100, 100),
+            nullptr);
+  auto* v = static_cast<CContainerUI*>(pm.FindControl("v"));
+  EXPECT_EQ(v->GetScrollRange().cy, 140);
+  v->SetScrollPos({0, 100});
+  EXPECT_EQ(Pos("b").top, -20);
+  v->SetScrollPos({0, 1000});  // clamped to the range
+  EXPECT_EQ(v->GetScrollPos().cy, 140);
+}
+
+TEST_F(BuilderTest, TabLayoutSelectsOneItem) {
+  ASSERT_NE(Build(R"(<Window><TabLayout name="tab" selectedid="1">
+      <Control name="t0"/><Control name="t1"/><Control name="t2"/></TabLayout></Window>)"),
+            nullptr);
+  uitest::Recorder rec;
+  pm.AddNotifier(&rec);
+  auto* tab = static_cast<CTabLayoutUI*>(pm.FindControl("tab"));
+  EXPECT_EQ(tab->GetCurSel(), 1);
+  EXPECT_TRUE(tab->SelectItem(2));
+  pm.UpdateLayout();
+  EXPECT_EQ(tab->GetCurSel(), 2);
+  EXPECT_FALSE(pm.FindControl("t1")->IsVisible());
+  EXPECT_TRUE(pm.FindControl("t2")->IsVisible());
+  EXPECT_EQ(Pos("t2"), (RECT{0, 0, 300, 200}));
+  EXPECT_EQ(rec.Count("tabselect", "tab"), 1);
+  EXPECT_FALSE(tab->SelectItem(3));
+  EXPECT_FALSE(tab->SelectItem(-1));
+  EXPECT_EQ(tab->GetCurSel(), 2);
+  pm.RemoveNotifier(&rec);
+}
+
+TEST_F(BuilderTest, OptionGroupsReportOnlyBecomingSelected) {
+  ASSERT_NE(Build(R"(<Window><VerticalLayout>
+      <Option name="g1" group="g" selected="true"/><Option name="g2" group="g"/><Option name="g3" group="g"/>
+      <Option name="solo"/></VerticalLayout></Window>)"),
+            nullptr);
+  uitest::Recorder rec;
+  pm.AddNotifier(&rec);
+  auto opt = [&](const char* n) { return static_cast<COptionUI*>(pm.FindControl(n)); };
+  opt("g2")->Selected(true);
+  EXPECT_TRUE(opt("g2")->IsSelected());
+  EXPECT_FALSE(opt("g1")->IsSelected());
+  EXPECT_EQ(rec.Count("selectchanged"), 1);  // g1 losing its selection says nothing
+  EXPECT_EQ(rec.Count("selectchanged", "g2"), 1);
+  opt("g2")->Selected(true);  // no change, no report
+  EXPECT_EQ(rec.Count("selectchanged"), 1);
+  // A click on a selected grouped option keeps it selected.
+  opt("g2")->Activate();
+  EXPECT_TRUE(opt("g2")->IsSelected());
+  EXPECT_EQ(rec.Count("click", "g2"), 1);
+  // An ungrouped option reports both ways.
+  opt("solo")->Activate();
+  opt("solo")->Activate();
+  EXPECT_FALSE(opt("solo")->IsSelected());
+  EXPECT_EQ(rec.Count("selectchanged", "solo"), 2);
+  pm.RemoveNotifier(&rec);
+}
+
+TEST_F(BuilderTest, ImageAttributeForms) {
+  TImageInfo bare = TImageInfo::Parse("mainWnd/icon.png");
+  EXPECT_EQ(bare.file, "mainWnd/icon.png");
+  EXPECT_FALSE(bare.hasDest);
+  TImageInfo full = TImageInfo::Parse("file='/tmp/a b.png' dest='10,10,34,34' source='1,2,3,4' corner='2,2,2,2' fade='300'");
+  EXPECT_EQ(full.file, "/tmp/a b.png");
+  EXPECT_TRUE(full.hasDest);
+  EXPECT_EQ(full.dest, (RECT{10, 10, 34, 34}));
+  EXPECT_EQ(full.source, (RECT{1, 2, 3, 4}));
+  EXPECT_EQ(full.corner, (RECT{2, 2, 2, 2}));
+  EXPECT_EQ(full.fade, 255);  // clamped
+}
+
+TEST_F(BuilderTest, RemovedControlsLeaveNoDanglingLookups) {
+  ASSERT_NE(Build(R"(<Window><VerticalLayout name="v"><Button name="gone"/><Button name="stays"/></VerticalLayout></Window>)"),
+            nullptr);
+  auto* v = static_cast<CContainerUI*>(pm.FindControl("v"));
+  CControlUI* gone = pm.FindControl("gone");
+  pm.SetTimer(gone, 1, 1000);
+  pm.SetFocus(gone);
+  TNotifyUI queued;
+  queued.pSender = gone;
+  queued.sType = "later";
+  pm.SendNotify(queued, true);  // no window: stays queued
+  EXPECT_TRUE(v->Remove(gone));
+  EXPECT_EQ(pm.FindControl("gone"), nullptr);
+  EXPECT_EQ(pm.GetFocus(), nullptr);
+  EXPECT_FALSE(pm.HasTimer(gone, 1));
+  uitest::Recorder rec;
+  pm.AddNotifier(&rec);
+  pm.DeliverAsyncNotifications();
+  EXPECT_EQ(rec.Count("later"), 0);  // dropped with its sender
+  pm.RemoveNotifier(&rec);
+}

@@ -1,0 +1,408 @@
+// Windows: notification tables, modal loops, asynchronous notifications,
+// posted messages, timers, drops, menus, tray, keys and the missing skin.
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QTextEdit>
+#include <QTimer>
+#include <QUrl>
+#include <thread>
+
+#include "ui/qt/qt_host.h"
+#include "ui/tests/ui_test_support.h"
+
+using namespace DirectUI;
+using uitest::Click;
+using uitest::UiTest;
+using uitest::WaitUntil;
+
+namespace {
+
+const char kSkin[] = R"(<Window size="300,200" caption="0,0,0,30">
+  <VerticalLayout name="root">
+    <HorizontalLayout height="30">
+      <Button name="btn_close" width="60"/><Button name="btn_other" width="60"/>
+      <Button name="closebtn" width="60"/><Button name="btn_named_only" width="60"/>
+    </HorizontalLayout>
+    <RichEdit name="ed" height="60"/>
+    <Label name="lb"/>
+  </VerticalLayout></Window>)";
+
+// A window whose table exercises every dispatch rule.
+class TableWnd : public CWindowImplBaseUI {
+ public:
+  std::string GetWindowClassName() const override { return "TableWnd"; }
+  std::string GetSkinFile() override { return skinFile; }
+  std::string skinFile = "table.xml";
+  std::vector<std::string> calls;
+  std::vector<std::string> messages;
+  std::thread::id notifyThread;
+  bool consumeC = false;
+  bool finalRan = false;
+
+  void OnNamedClose(TNotifyUI&) { calls.push_back("named:btn_close"); }
+  void OnFirstAnyClick(TNotifyUI&) { calls.push_back("any:first"); }
+  void OnLastAnyClick(TNotifyUI& msg) {
+    calls.push_back("any:last:" + msg.pSender->GetName());
+    if (msg.pSender->GetName() == "closebtn") CWindowImplBaseUI::OnClick(msg);
+  }
+  void OnCustom(TNotifyUI& msg) {
+    notifyThread = std::this_thread::get_id();
+    messages.push_back("notify:" + std::to_string(msg.wParam));
+  }
+  void OnTimer(TNotifyUI& msg) { messages.push_back("timer:" + msg.pSender->GetName() + ":" + std::to_string(msg.wParam)); }
+  LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override {
+    if (msg >= WM_USER && msg < WM_APP) messages.push_back("msg:" + std::to_string(msg) + ":" + std::to_string(wParam));
+    if (msg == WM_DROPFILES) {
+      auto drop = reinterpret_cast<HDROP>(wParam);
+      for (UINT i = 0; i < DragQueryFileCount(drop); ++i) messages.push_back("drop:" + DragQueryFile(drop, i));
+    }
+    if (msg == WM_KEYDOWN) messages.push_back("key:" + std::to_string(wParam));
+    if (msg == WM_KEYDOWN && consumeC && wParam == 'C') return 0;  // never reaches the base
+    return CWindowImplBaseUI::HandleMessage(msg, wParam, lParam);
+  }
+  void OnFinalMessage(HWND hwnd) override {
+    finalRan = true;
+    CWindowImplBaseUI::OnFinalMessage(hwnd);
+  }
+  DUI_DECLARE_MESSAGE_MAP()
+};
+
+DUI_BEGIN_MESSAGE_MAP(TableWnd, CWindowImplBaseUI)
+DUI_ON_MSGTYPE("click", OnFirstAnyClick)
+DUI_ON_CLICK_CTRNAME("btn_close", OnNamedClose)
+DUI_ON_MSGTYPE("custom", OnCustom)
+DUI_ON_MSGTYPE("timer", OnTimer)
+DUI_ON_MSGTYPE("click", OnLastAnyClick)
+DUI_END_MESSAGE_MAP()
+
+// Only a named row: other clicks fall through to the window base.
+class NamedOnlyWnd : public TableWnd {
+ public:
+  void OnNamed(TNotifyUI&) { calls.push_back("named_only"); }
+  DUI_DECLARE_MESSAGE_MAP()
+};
+DUI_BEGIN_MESSAGE_MAP(NamedOnlyWnd, CWindowImplBaseUI)
+DUI_ON_CLICK_CTRNAME("btn_named_only", OnNamed)
+DUI_END_MESSAGE_MAP()
+
+class MenuOwner : public TableWnd {
+ public:
+  void OnSet(TNotifyUI& msg) { calls.push_back("menu:" + msg.pSender->GetName()); }
+  DUI_DECLARE_MESSAGE_MAP()
+};
+DUI_BEGIN_MESSAGE_MAP(MenuOwner, TableWnd)
+DUI_ON_MSGTYPE_CTRNAME("menu", "menuitem_set", OnSet)
+DUI_END_MESSAGE_MAP()
+
+class WindowTest : public UiTest {
+ protected:
+  void SetUp() override {
+    UiTest::SetUp();
+    skin.Write("table.xml", kSkin);
+  }
+  template <class W>
+  void Open(W& w, HWND owner = nullptr) {
+    ASSERT_NE(w.Create(owner, "", UI_WNDSTYLE_DIALOG, 0), nullptr);
+    w.GetPaintManager().UpdateLayout();
+  }
+  CControlUI* Find(CWindowImplBaseUI& w, const char* name) { return w.GetPaintManager().FindControl(name); }
+};
+
+}  // namespace
+
+TEST_F(WindowTest, NamedRowBeatsTypeRowAndLastTypeRowWins) {
+  TableWnd w;
+  Open(w);
+  Click(w, Find(w, "btn_close"));
+  Click(w, Find(w, "btn_other"));
+  EXPECT_EQ(w.calls, (std::vector<std::string>{"named:btn_close", "any:last:btn_other"}));
+  w.Close(0);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
+}
+
+TEST_F(WindowTest, UnlistedClickFallsThroughToBaseAndClosebtnReturnsOne) {
+  NamedOnlyWnd w;
+  Open(w);
+  Click(w, Find(w, "btn_named_only"));
+  EXPECT_EQ(w.calls, std::vector<std::string>{"named_only"});
+  QTimer::singleShot(0, [&] { Click(w, Find(w, "closebtn")); });
+  EXPECT_EQ(w.ShowModal(), 1u);
+  EXPECT_FALSE(IsWindow(w.GetHWND()));
+  EXPECT_TRUE(w.finalRan);
+}
+
+TEST_F(WindowTest, ModalDisablesOwnerAndReturnsCloseCode) {
+  TableWnd owner;
+  Open(owner);
+  owner.ShowWindow(true);
+  TableWnd popup;
+  Open(popup, owner.GetHWND());
+  bool ownerDisabledDuring = false;
+  QTimer::singleShot(0, [&] {
+    ownerDisabledDuring = !owner.IsEnabled();
+    popup.Close(42);
+  });
+  EXPECT_EQ(popup.ShowModal(), 42u);
+  EXPECT_TRUE(ownerDisabledDuring);
+  EXPECT_TRUE(owner.IsEnabled());
+  EXPECT_FALSE(IsWindow(popup.GetHWND()));
+  owner.Close();
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(owner.GetHWND()); }));
+}
+
+TEST_F(WindowTest, NestedModalsUnwindInOrder) {
+  TableWnd owner;
+  Open(owner);
+  auto* outer = new TableWnd;  // deleted below, after its loop returned
+  Open(*outer, owner.GetHWND());
+  UINT innerCode = 0;
+  bool outerDisabledDuringInner = false, outerEnabledAfterInner = false;
+  QTimer::singleShot(0, [&] {
+    TableWnd inner;
+    Open(inner, outer->GetHWND());
+    QTimer::singleShot(0, [&] {
+      outerDisabledDuringInner = !outer->IsEnabled();
+      inner.Close(5);
+    });
+    innerCode = inner.ShowModal();
+    outerEnabledAfterInner = outer->IsEnabled();
+    outer->Close(7);
+  });
+  EXPECT_EQ(outer->ShowModal(), 7u);
+  delete outer;
+  EXPECT_EQ(innerCode, 5u);
+  EXPECT_TRUE(outerDisabledDuringInner);
+  EXPECT_TRUE(outerEnabledAfterInner);
+  EXPECT_TRUE(owner.IsEnabled());
+}
+
+TEST_F(WindowTest, QuitEndsEveryNestedLoop) {
+  TableWnd outer;
+  Open(outer);
+  bool innerReturned = false, innerGone = false;
+  QTimer::singleShot(0, [&] {
+    TableWnd inner;
+    Open(inner, outer.GetHWND());
+    std::thread t([] { PostQuitMessage(0); });
+    t.join();
+    inner.ShowModal();
+    innerReturned = true;
+    innerGone = !IsWindow(inner.GetHWND());
+  });
+  outer.ShowModal();
+  ResetQuitForTest();
+  EXPECT_TRUE(innerReturned);
+  EXPECT_TRUE(innerGone);
+  EXPECT_FALSE(IsWindow(outer.GetHWND()));
+}
+
+TEST_F(WindowTest, AsyncNotifyFromWorkerKeepsQueueOrderAndRunsOnUiThread) {
+  TableWnd w;
+  Open(w);
+  CPaintManagerUI& pm = w.GetPaintManager();
+  HWND hwnd = w.GetHWND();
+  // Already queued before the worker's record: a program message (2025).
+  ASSERT_TRUE(w.PostMessage(WM_USER + 1001, 1, 0));
+  std::thread worker([&pm, hwnd] {
+    pm.SendNotify(pm.GetRoot(), "custom", 2, 0, true);
+    PostMessage(hwnd, WM_USER + 123, 3, 0);  // 1147, after the record
+  });
+  worker.join();
+  EXPECT_TRUE(w.messages.empty());  // nothing runs before the loop does
+  ASSERT_TRUE(WaitUntil([&] { return w.messages.size() >= 3; }));
+  EXPECT_EQ(w.messages, (std::vector<std::string>{"msg:2025:1", "notify:2", "msg:1147:3"}));
+  EXPECT_EQ(w.notifyThread, std::this_thread::get_id());
+  w.Close();
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(hwnd); }));
+  EXPECT_FALSE(PostMessage(hwnd, WM_USER, 0, 0));  // a stale handle reaches nothing
+}
+
+TEST_F(WindowTest, ManyWorkersAllRecordsArrive) {
+  TableWnd w;
+  Open(w);
+  CPaintManagerUI& pm = w.GetPaintManager();
+  std::vector<std::thread> workers;
+  for (int t = 0; t < 4; ++t)
+    workers.emplace_back([&pm, t] {
+      for (int i = 0; i < 50; ++i) pm.SendNotify(pm.GetRoot(), "custom", static_cast<WPARAM>(t * 100 + i), 0, true);
+    });
+  for (auto& t : workers) t.join();
+  ASSERT_TRUE(WaitUntil([&] { return w.messages.size() >= 200; }));
+  EXPECT_EQ(w.messages.size(), 200u);
+  w.Close();
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
+}
+
+TEST_F(WindowTest, TimersTickUntilKilled) {
+  TableWnd w;
+  Open(w);
+  CPaintManagerUI& pm = w.GetPaintManager();
+  CControlUI* lb = Find(w, "lb");
+  CControlUI* ed = Find(w, "ed");
+  auto count = [&](const std::string& what) {
+    return std::count(w.messages.begin(), w.messages.end(), what);
+  };
+  ASSERT_TRUE(pm.SetTimer(lb, 9, 5));
+  ASSERT_TRUE(WaitUntil([&] { return count("timer:lb:9") >= 3; }));
+  pm.KillTimer(lb);
+  EXPECT_FALSE(pm.HasTimer(lb, 9));
+  auto frozen = count("timer:lb:9");
+  // A second timer keeps running; while it ticks five times the killed one stays silent.
+  ASSERT_TRUE(pm.SetTimer(ed, 2000, 5));
+  ASSERT_TRUE(WaitUntil([&] { return count("timer:ed:2000") >= 5; }));
+  EXPECT_EQ(count("timer:lb:9"), frozen);
+  EXPECT_TRUE(pm.KillTimer(ed, 2000));
+  EXPECT_FALSE(pm.KillTimer(ed, 2000));
+  w.Close();
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
+}
+
+TEST_F(WindowTest, DropsDeliverPathsInOrderWhenAccepted) {
+  TableWnd w;
+  Open(w);
+  w.ShowWindow(true);
+  std::vector<std::string> files{"/tmp/a.txt", "/tmp/b.PDF", "/tmp/文档.docx"};
+  EXPECT_FALSE(w.IsAcceptingDrops());
+  EXPECT_FALSE(w.Host()->DeliverDrop(files, {10, 10}));  // refused: nothing arrives
+  EXPECT_TRUE(w.messages.empty());
+  w.DragAcceptFiles(true);
+  EXPECT_TRUE(w.IsAcceptingDrops());
+  EXPECT_TRUE(w.Host()->DeliverDrop(files, {10, 10}));
+  EXPECT_EQ(w.messages, (std::vector<std::string>{"drop:/tmp/a.txt", "drop:/tmp/b.PDF", "drop:/tmp/文档.docx"}));
+  w.DragAcceptFiles(false);
+  EXPECT_FALSE(w.IsAcceptingDrops());
+  w.Close();
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
+}
+
+TEST_F(WindowTest, RichEditTextColourReadOnlyAndTyping) {
+  TableWnd w;
+  Open(w);
+  w.ShowWindow(true);
+  w.GetPaintManager().AddFont(3, "Noto Sans CJK SC", 20, true, false, false);
+  auto* ed = static_cast<CRichEditUI*>(Find(w, "ed"));
+  ed->SetTextColor(0xFFFF0000);
+  ed->SetFont(3);
+  ed->SetText("\r\n\r\n\t\t翻译失败");
+  EXPECT_EQ(ed->GetTextLength(), 8);
+  QTextEdit* native = w.Host()->findChild<QTextEdit*>();
+  ASSERT_NE(native, nullptr);
+  QTextCursor cur(native->document());
+  cur.movePosition(QTextCursor::End);
+  EXPECT_EQ(cur.charFormat().foreground().color(), QColor(255, 0, 0));
+  EXPECT_TRUE(cur.charFormat().font().bold());
+  // Setting a new colour recolours the text already there.
+  ed->SetTextColor(0xFF262626);
+  cur.movePosition(QTextCursor::End);
+  EXPECT_EQ(cur.charFormat().foreground().color(), QColor(0x26, 0x26, 0x26));
+
+  ed->SetText("ab");
+  native->moveCursor(QTextCursor::End);
+  QKeyEvent key(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x");
+  QCoreApplication::sendEvent(native, &key);
+  EXPECT_EQ(ed->GetText(), "abx");
+  ed->SetReadOnly(true);
+  EXPECT_TRUE(native->isReadOnly());
+  QCoreApplication::sendEvent(native, &key);
+  EXPECT_EQ(ed->GetText(), "abx");
+  ed->SetReadOnly(false);
+  QCoreApplication::sendEvent(native, &key);
+  EXPECT_EQ(ed->GetText(), "abxx");
+  w.Close();
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
+}
+
+TEST_F(WindowTest, ConsumedKeyNeverReachesTheEditor) {
+  TableWnd w;
+  w.consumeC = true;
+  Open(w);
+  w.ShowWindow(true);
+  auto* ed = static_cast<CRichEditUI*>(Find(w, "ed"));
+  ed->SetText("");
+  QTextEdit* native = w.Host()->findChild<QTextEdit*>();
+  ASSERT_NE(native, nullptr);
+  QKeyEvent c(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier, "c");
+  QCoreApplication::sendEvent(native, &c);
+  EXPECT_EQ(ed->GetText(), "");  // the window kept it
+  QKeyEvent d(QEvent::KeyPress, Qt::Key_D, Qt::NoModifier, "d");
+  QCoreApplication::sendEvent(native, &d);
+  EXPECT_EQ(ed->GetText(), "d");
+  // The window saw both keys first, as WM_KEYDOWN with the virtual key.
+  EXPECT_EQ(std::count(w.messages.begin(), w.messages.end(), "key:67"), 1);
+  EXPECT_EQ(std::count(w.messages.begin(), w.messages.end(), "key:68"), 1);
+  w.Close();
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
+}
+
+TEST_F(WindowTest, TrayIconReportsClicksAndCountsOnce) {
+  TableWnd w;
+  Open(w);
+  const UINT kTrayMsg = WM_USER + 123;
+  {
+    CTrayIcon tray;
+    ASSERT_TRUE(tray.Add(w.GetHWND(), kTrayMsg, "icons/101.png", "Quillora"));
+    ASSERT_TRUE(tray.Add(w.GetHWND(), kTrayMsg, "icons/101.png", "Quillora"));
+    EXPECT_EQ(CTrayIcon::LiveCount(), 1);
+    tray.SimulateClick(false);
+    tray.SimulateClick(true);
+    ASSERT_TRUE(WaitUntil([&] { return w.messages.size() >= 2; }));
+    EXPECT_EQ(w.messages, (std::vector<std::string>{"msg:1147:0", "msg:1147:0"}));
+    tray.Remove();
+    EXPECT_EQ(CTrayIcon::LiveCount(), 0);
+    ASSERT_TRUE(tray.Add(w.GetHWND(), kTrayMsg, "icons/101.png", "Quillora"));
+  }
+  EXPECT_EQ(CTrayIcon::LiveCount(), 0);  // the record removes its icon when it goes
+  w.Close();
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
+}
+
+TEST_F(WindowTest, PopupMenuPostsCommandToOwner) {
+  TableWnd w;
+  Open(w);
+  w.ShowWindow(true);
+  CPopupMenu menu;
+  menu.AppendItem(4097, "退出");
+  ASSERT_TRUE(menu.TrackPopupMenu(w.ClientToScreen({5, 5}), w.GetHWND()));
+  auto* qmenu = w.Host()->findChild<QMenu*>();
+  ASSERT_NE(qmenu, nullptr);
+  ASSERT_EQ(qmenu->actions().size(), 1);
+  EXPECT_EQ(qmenu->actions()[0]->text(), QString::fromUtf8("退出"));
+  bool got = false;
+  struct Probe : IMessageFilterUI {
+    bool* got;
+    LRESULT MessageHandler(UINT msg, WPARAM wParam, LPARAM, bool& handled) override {
+      if (msg == WM_COMMAND && wParam == 4097) *got = true;
+      handled = false;
+      return 0;
+    }
+  } probe;
+  probe.got = &got;
+  w.GetPaintManager().AddMessageFilter(&probe);
+  qmenu->actions()[0]->trigger();
+  EXPECT_TRUE(WaitUntil([&] { return got; }));
+  w.GetPaintManager().RemoveMessageFilter(&probe);
+  w.Close();
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
+}
+
+TEST_F(WindowTest, MenuItemsNotifyTheOwnerByName) {
+  skin.Write("menu.xml", R"(<Menu width="120"><MenuElement name="menuitem_set" text="设置"/><MenuElement name="menuitem_exit" text="退出"/></Menu>)");
+  MenuOwner owner;
+  Open(owner);
+  auto* menu = new CMenuWnd();
+  menu->Init(nullptr, "menu.xml", owner.ClientToScreen({10, 45}), &owner.GetPaintManager(), nullptr,
+             eMenuAlignment_Left | eMenuAlignment_Top);
+  ASSERT_EQ(CMenuWnd::GetActiveMenu(), menu);
+  HWND menuHwnd = menu->GetHWND();
+  EXPECT_EQ(menu->GetWindowRect().Height(), 60);  // two items of 30
+  CControlUI* item = menu->GetPaintManager().FindControl("menuitem_set");
+  menu->GetPaintManager().UpdateLayout();
+  Click(*menu, item);
+  EXPECT_EQ(owner.calls, std::vector<std::string>{"menu:menuitem_set"});
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(menuHwnd); }));
+  EXPECT_EQ(CMenuWnd::GetActiveMenu(), nullptr);
+  owner.Close();
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(owner.GetHWND()); }));
+}
