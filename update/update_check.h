@@ -4,10 +4,8 @@
 // is the Update program's job; nothing here compares versions, an answer with
 // code 1 means that an update exists.
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 
 namespace quillora {
 
@@ -22,13 +20,15 @@ struct UpdateCheckIdentity {
 class UpdateChecker {
  public:
   explicit UpdateChecker(UpdateCheckIdentity identity);
-  // Waits for a running check to end (at most the request's time-outs).
+  // Waits for a running check to end (at most the requests' time-outs).
   ~UpdateChecker();
   UpdateChecker(const UpdateChecker&) = delete;
   UpdateChecker& operator=(const UpdateChecker&) = delete;
 
   // Starts the check thread unless one is running. True when a check was
-  // started.
+  // started. The thread is detached and shares only the state below, so a
+  // check never has to be joined, and the process-wide checker can be left
+  // running when the program ends.
   bool Start();
   // True while a check thread runs.
   bool Running() const;
@@ -39,15 +39,11 @@ class UpdateChecker {
   std::string LatestVersion() const;
 
  private:
-  void Run(UpdateCheckIdentity identity);
+  struct State;
+  static void Run(const std::shared_ptr<State>& state, const UpdateCheckIdentity& identity);
 
   const UpdateCheckIdentity identity_;
-  // The update lock: guards everything below.
-  mutable std::mutex mutex_;
-  mutable std::condition_variable idle_;
-  std::thread thread_;
-  bool running_ = false;
-  std::string latestVersion_;
+  const std::shared_ptr<State> state_;
 };
 
 // The process-wide check, fed from the configuration store (product name,

@@ -46,7 +46,7 @@ class UpdateCheckTest : public ::testing::Test {
     return checker.LatestVersion();
   }
 
-  emulator::Emulator emu_;
+  emulator::Emulator emu_{testing_support::SmallEmulator()};
 };
 
 TEST_F(UpdateCheckTest, CodeOneRecordsTheNewVersionAndTheRequestCarriesServerTime) {

@@ -10,7 +10,18 @@
 #include <filesystem>
 #include <string>
 
+#include "emulator/emulator.h"
+
 namespace quillora::testing_support {
+
+// The update tests send a handful of requests one at a time; a small thread
+// pool keeps the emulator's start quick, which matters under the sanitizers
+// where the time query has only 3 s.
+inline emulator::Options SmallEmulator() {
+  emulator::Options o;
+  o.threads = 8;
+  return o;
+}
 
 class TempFolder {
  public:

@@ -192,7 +192,7 @@ class UpdaterProgramTest : public ::testing::Test {
   }
 
   testing_support::TempFolder dir_;
-  emulator::Emulator emu_;
+  emulator::Emulator emu_{testing_support::SmallEmulator()};
   std::string installerUrlPath_;
 };
 
