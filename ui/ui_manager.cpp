@@ -105,6 +105,7 @@ void CPaintManagerUI::ResetTree() {
 
 void CPaintManagerUI::Init(CWindowWnd* window) {
   window_ = window;
+  paintHwnd_.store(window ? window->GetHWND() : nullptr);
   if (!dpiFixed_) dpiScale_ = ScreenScale();
 }
 
@@ -261,12 +262,11 @@ void CPaintManagerUI::SendNotify(TNotifyUI& msg, bool async) {
   if (async) {
     // Any thread: queue a copy and announce it with one posted message per
     // record, so the record keeps its place among the window's other messages.
-    HWND hwnd = nullptr;
     {
       std::lock_guard<std::mutex> lock(asyncMutex_);
       asyncQueue_.push_back(msg);
-      hwnd = window_ ? window_->GetHWND() : nullptr;
     }
+    HWND hwnd = paintHwnd_.load();
     if (hwnd) PostMessage(hwnd, WM_DUI_ASYNCNOTIFY, 0, 0);
     return;
   }

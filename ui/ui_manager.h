@@ -1,6 +1,7 @@
 #pragma once
 // CPaintManagerUI: one per window. Owns the control tree, the font table and
 // the image cache, finds controls, runs timers and delivers notifications.
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -203,6 +204,9 @@ class CPaintManagerUI {
   SIZE testClientSize_;
   bool layoutScheduled_ = false;
 
+  // The window's handle, readable from any thread: a worker announcing a
+  // record never touches the window object itself.
+  std::atomic<HWND> paintHwnd_{nullptr};
   std::mutex asyncMutex_;  // guards asyncQueue_ only
   std::vector<TNotifyUI> asyncQueue_;
 

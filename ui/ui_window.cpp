@@ -309,6 +309,13 @@ LRESULT CWindowWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM) {
 
 void CWindowWnd::OnFinalMessage(HWND) {}
 
+bool CWindowWnd::GetProp(const std::string& name, std::intptr_t& value) const {
+  auto it = props_.find(name);
+  if (it == props_.end()) return false;
+  value = it->second;
+  return true;
+}
+
 bool CWindowWnd::SaveScreenshot(const std::string& pngPath) {
   if (!host_) return false;
   if (auto* pm = host_->Manager()) pm->UpdateLayout();

@@ -1,5 +1,7 @@
 #pragma once
 // Native windows and the skinned window base that every window class uses.
+#include <cstdint>
+#include <map>
 #include <string>
 
 #include "ui/ui_builder.h"
@@ -76,6 +78,11 @@ class CWindowWnd {
   // Runs after the native window is gone; the object may delete itself here.
   virtual void OnFinalMessage(HWND hwnd);
 
+  // Named values attached to the window (markers other code can look for).
+  void SetProp(const std::string& name, std::intptr_t value) { props_[name] = value; }
+  bool GetProp(const std::string& name, std::intptr_t& value) const;
+  void RemoveProp(const std::string& name) { props_.erase(name); }
+
   CWindowHost* Host() const { return host_; }
   // The window's drawing surface as an image file, for tests and tools.
   bool SaveScreenshot(const std::string& pngPath);
@@ -96,6 +103,7 @@ class CWindowWnd {
   CWindowHost* host_ = nullptr;
   DWORD style_ = 0;
   bool explicitSize_ = false;
+  std::map<std::string, std::intptr_t> props_;
 };
 
 // Notification tables: rows of (type, control name, handler) with a parent

@@ -2,6 +2,7 @@
 // posted messages, timers, drops, menus, tray, keys and the missing skin.
 #include <QDropEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QTextEdit>
@@ -405,4 +406,88 @@ TEST_F(WindowTest, MenuItemsNotifyTheOwnerByName) {
   EXPECT_EQ(CMenuWnd::GetActiveMenu(), nullptr);
   owner.Close();
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(owner.GetHWND()); }));
+}
+
+TEST_F(WindowTest, RawMouseEventsReachSubscribersFirst) {
+  TableWnd w;
+  Open(w);
+  CControlUI* other = Find(w, "btn_other");
+  CControlUI* close = Find(w, "btn_close");
+  std::vector<int> events;
+  bool block = false;
+  other->OnEvent += [&](void* p) {
+    auto* e = static_cast<TEventUI*>(p);
+    if (e->Type == UIEVENT_MOUSEENTER || e->Type == UIEVENT_MOUSELEAVE) events.push_back(e->Type);
+    return !block;
+  };
+  auto move = [&](CControlUI* c) {
+    auto pt = uitest::Center(c);
+    w.SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(pt.x, pt.y));
+  };
+  move(other);
+  move(close);
+  EXPECT_EQ(events, (std::vector<int>{UIEVENT_MOUSEENTER, UIEVENT_MOUSELEAVE}));
+  // A subscriber that answers false keeps the event from the control: no click.
+  block = true;
+  Click(w, other);
+  EXPECT_TRUE(w.calls.empty());
+  block = false;
+  Click(w, other);
+  EXPECT_EQ(w.calls, std::vector<std::string>{"any:last:btn_other"});
+  w.Close();
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
+}
+
+TEST_F(WindowTest, FocusAndEditNotifications) {
+  skin.Write("edits.xml", R"(<Window size="200,100"><VerticalLayout>
+      <Edit name="ed_line" height="30"/><Button name="b" height="30"/></VerticalLayout></Window>)");
+  TableWnd w;
+  w.skinFile = "edits.xml";
+  Open(w);
+  w.ShowWindow(true);
+  uitest::Recorder rec;
+  w.GetPaintManager().AddNotifier(&rec);
+  auto* ed = static_cast<CEditUI*>(Find(w, "ed_line"));
+  ed->SetFocus();
+  Click(w, Find(w, "b"));
+  EXPECT_EQ(rec.Count("setfocus", "ed_line"), 1);
+  EXPECT_EQ(rec.Count("killfocus", "ed_line"), 1);
+  EXPECT_EQ(rec.Count("setfocus", "b"), 1);
+  auto* native = w.Host()->findChild<QLineEdit*>();
+  ASSERT_NE(native, nullptr);
+  native->setText("13800000000");
+  EXPECT_GE(rec.Count("textchanged", "ed_line"), 1);
+  EXPECT_EQ(ed->GetText(), "13800000000");
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+  QCoreApplication::sendEvent(native, &enter);
+  EXPECT_EQ(rec.Count("return", "ed_line"), 1);
+  w.GetPaintManager().RemoveNotifier(&rec);
+  w.Close();
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
+}
+
+TEST_F(WindowTest, ReloadAllImagesRereadsChangedFiles) {
+  // The captcha picture keeps its file name between refreshes.
+  auto paint = [&](const QColor& c) {
+    QImage img(20, 20, QImage::Format_ARGB32);
+    img.fill(c);
+    ASSERT_TRUE(img.save(QString::fromStdString(skin.Path("captcha.jpg.png")), "PNG"));
+  };
+  paint(Qt::red);
+  skin.Write("pic.xml", R"(<Window size="100,100"><VerticalLayout>
+      <Control name="pic" width="40" height="40" bkimage="captcha.jpg.png"/><Control/></VerticalLayout></Window>)");
+  TableWnd w;
+  w.skinFile = "pic.xml";
+  Open(w);
+  auto pixel = [&] { return w.Host()->grab().toImage().pixelColor(20, 20); };
+  EXPECT_EQ(pixel(), QColor(Qt::red));
+  paint(Qt::green);
+  EXPECT_EQ(pixel(), QColor(Qt::red));  // decoded once, kept
+  w.GetPaintManager().ReloadAllImages();
+  EXPECT_EQ(pixel(), QColor(Qt::green));
+  // A missing picture draws nothing instead of failing.
+  Find(w, "pic")->SetBkImage("file='no_such.png' dest='0,0,10,10'");
+  EXPECT_NE(pixel(), QColor(Qt::green));
+  w.Close();
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
 }
