@@ -58,13 +58,13 @@ std::string InstallerFileName(std::string_view name, std::string_view version) {
   return s;
 }
 
-bool IsSafeFileNamePart(std::string_view part) {
-  // Leaves room for "setup_", the other part, "_" and ".exe" within the
+bool IsSafeFileNamePiece(std::string_view piece) {
+  // Leaves room for "setup_", the other piece, "_" and ".exe" within the
   // 255-byte file name limit.
-  if (part.empty() || part.size() > 100) return false;
-  if (!IsValidUtf8(part)) return false;
-  if (part.find("..") != std::string_view::npos) return false;
-  for (char c : part) {
+  if (piece.empty() || piece.size() > 100) return false;
+  if (!IsValidUtf8(piece)) return false;
+  if (piece.find("..") != std::string_view::npos) return false;
+  for (char c : piece) {
     const auto u = static_cast<unsigned char>(c);
     if (c == '/' || c == '\\' || u < 0x20 || u == 0x7f) return false;
   }

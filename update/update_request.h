@@ -47,9 +47,9 @@ std::string CheckUpdateRequest(std::string_view name, std::string_view version,
 // "setup_" + name + "_" + version + ".exe".
 std::string InstallerFileName(std::string_view name, std::string_view version);
 
-// True when `part` may become part of a file name inside the program's folder:
+// True when `piece` may become a piece of a file name inside the program's folder:
 // not empty, well-formed UTF-8, no path separators ("/" or "\"), no "..", no
 // control characters, and short enough for a file name.
-bool IsSafeFileNamePart(std::string_view part);
+bool IsSafeFileNamePiece(std::string_view piece);
 
 }  // namespace quillora

@@ -127,7 +127,7 @@ void Run(const std::vector<std::string>& arguments) {
 
   // Both pieces of the installer's name come from outside (the command line
   // and the service); neither may lead the path out of the program's folder.
-  if (!IsSafeFileNamePart(identifier) || !IsSafeFileNamePart(answer.newVersion)) return;
+  if (!IsSafeFileNamePiece(identifier) || !IsSafeFileNamePiece(answer.newVersion)) return;
   const std::string installerPath =
       programFolder + InstallerFileName(identifier, answer.newVersion);
 

@@ -84,15 +84,15 @@ TEST(UpdateAnswerParse, MalformedAnswersGiveCodeZero) {
 TEST(InstallerName, NamesAndTheirSafety) {
   EXPECT_EQ(InstallerFileName("Quillora", "1.1.0"), "setup_Quillora_1.1.0.exe");
   for (const char* ok : {"1.1.0", "Quillora", "2.0.0-beta+7", "版本2"}) {
-    EXPECT_TRUE(IsSafeFileNamePart(ok)) << ok;
+    EXPECT_TRUE(IsSafeFileNamePiece(ok)) << ok;
   }
   for (const char* bad : {"", "..", "../../evil", "1.0/../../x", "a/b", "a\\b", "/abs",
                           "1.0\n", "1.0\r", "tab\there", "\x7f", "\xff\xfe"}) {
-    EXPECT_FALSE(IsSafeFileNamePart(bad)) << bad;
+    EXPECT_FALSE(IsSafeFileNamePiece(bad)) << bad;
   }
-  EXPECT_FALSE(IsSafeFileNamePart(std::string("1.0\0x", 5)));
-  EXPECT_FALSE(IsSafeFileNamePart(std::string(101, '1')));
-  EXPECT_TRUE(IsSafeFileNamePart(std::string(100, '1')));
+  EXPECT_FALSE(IsSafeFileNamePiece(std::string("1.0\0x", 5)));
+  EXPECT_FALSE(IsSafeFileNamePiece(std::string(101, '1')));
+  EXPECT_TRUE(IsSafeFileNamePiece(std::string(100, '1')));
 }
 
 }  // namespace
