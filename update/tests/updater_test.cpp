@@ -115,17 +115,19 @@ class UpdaterProgramTest : public ::testing::Test {
 
   // Runs the program with `args` and waits for it; returns its exit status
   // (-1 when it did not end normally).
-  int RunUpdate(const std::vector<std::string>& args) {
+  int RunUpdate(const std::vector<std::string>& args, const std::string& home = "") {
     std::vector<std::string> argStrings{Program()};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : argStrings) argv.push_back(a.data());
     argv.push_back(nullptr);
-    // The settings must come from beside the program, as in the field.
+    // The settings come from beside the program, as in the field, unless
+    // the test names another home.
     std::vector<std::string> envStrings;
     for (char** e = environ; *e != nullptr; ++e) {
       if (std::string(*e).rfind("QUILLORA_HOME=", 0) != 0) envStrings.emplace_back(*e);
     }
+    if (!home.empty()) envStrings.push_back("QUILLORA_HOME=" + home);
     std::vector<char*> envp;
     for (auto& e : envStrings) envp.push_back(e.data());
     envp.push_back(nullptr);
@@ -286,6 +288,16 @@ TEST_F(UpdaterProgramTest, UnreachableUpdateHostEndsQuietly) {
   EXPECT_FALSE(StartedSomething());
   EXPECT_EQ(Checks(), 0u);
   ExpectFolderHolds({});
+}
+
+TEST_F(UpdaterProgramTest, SettingsFromQuilloraHomeInstallerBesideTheProgram) {
+  testing_support::TempFolder home;
+  ASSERT_TRUE(home.Ok());
+  fs::rename(dir_.Path() / "set.ini", home.Path() / "set.ini");
+  ASSERT_EQ(RunUpdate({"2", "Quillora", "1.0.0"}, home.Folder()), 0);
+  EXPECT_EQ(Checks(), 1u);
+  ExpectInstallerInPlace(Installer());
+  EXPECT_EQ(FolderEntries(home.Path()), std::set<std::string>{"set.ini"});
 }
 
 TEST_F(UpdaterProgramTest, OnlyExactlyThreePiecesProceed) {
