@@ -157,6 +157,9 @@ TEST_F(UpdateCheckTest, ProcessCheckSendsTheConfiguredVersion) {
     ini << "[Install]\nVersion=1.2.3\n";
   }
   ASSERT_EQ(::setenv("QUILLORA_HOME", home.Folder().c_str(), 1), 0);
+  // The configuration store keeps the device identifier in the user's
+  // configuration folder; keep it out of the real one.
+  ASSERT_EQ(::setenv("XDG_CONFIG_HOME", home.Path().c_str(), 1), 0);
   Answer(1, "2.0.0");
 
   ASSERT_TRUE(StartUpdateCheck());
@@ -174,6 +177,7 @@ TEST_F(UpdateCheckTest, ProcessCheckSendsTheConfiguredVersion) {
   EXPECT_EQ(body["software_version"].asString(), "1.2.3");
   EXPECT_EQ(body["software_package"].asString(), "setup_Quillora_1.2.3.exe");
   ::unsetenv("QUILLORA_HOME");
+  ::unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace
