@@ -17,6 +17,7 @@
 
 #include "app/config/app_config.h"
 #include "cli/cli_options.h"
+#include "common/ini.h"
 #include "service/task_naming.h"
 #include "service/trans_task_manager.h"
 #include "service/transport/remote_services.h"
@@ -179,7 +180,15 @@ int Run(const std::vector<std::string>& args) {
     return 0;
   }
 
+  // Creating the configuration store decides the main program's first run
+  // and records it in set.ini; this tool must not use that first run up.
+  const std::string settingsFile = AppConfig::DefaultSettingsFolder() + kSettingsFileName;
+  const bool ranBefore =
+      IniGetInt(ReadTextFile(settingsFile).value_or(""), kInstallSection, "FirstRun", 0) != 0;
   AppConfig& config = AppConfig::Instance();
+  if (!ranBefore && config.IsFirstRun()) {
+    IniWriteFileString(settingsFile, kInstallSection, "FirstRun", "0");
+  }
   if (options.version) {
     std::cout << kProgramName << " " << config.GetVersion() << "\n";
     return 0;

@@ -20,6 +20,7 @@
 
 #include "account/session/user_session.h"
 #include "cli/cli_options.h"
+#include "common/ini.h"
 #include "emulator/emulator.h"
 
 extern char** environ;
@@ -147,6 +148,8 @@ TEST_F(CliProgram, TranslatesAFileAndPrintsPathTextAndProgress) {
   EXPECT_EQ(r.out, "notes.docx -> " + resultPath + "\n" + expected);
   EXPECT_NE(r.err.find("notes.docx: uploading"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("notes.docx: waiting for the service"), std::string::npos) << r.err;
+  // The main program's first run is still to come.
+  EXPECT_EQ(IniReadFileString(home_ + "set.ini", "Install", "FirstRun").value_or("0"), "0");
 }
 
 TEST_F(CliProgram, TranslatesATextWithTheSavedSignIn) {
