@@ -242,7 +242,7 @@ int Run(const std::vector<std::string>& args) {
       if (!options.quiet) {
         const bool ok = slot.notification == kNotifySucceeded;
         std::fprintf(stderr, "%s: [%zu/%zu] %s: %s\n", kProgramName, it->second + 1, slots.size(),
-                     slot.label.c_str(), ok ? "done" : ("failed: " + ReasonOf(slot)).c_str());
+                     slot.label.c_str(), ok ? "done" : "failed");
         std::fflush(stderr);
       }
     } else if (!options.quiet) {
