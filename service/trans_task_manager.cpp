@@ -87,30 +87,34 @@ std::string TransTaskManager::ProductInfo() const {
 
 uint64_t TransTaskManager::AddTask(std::unique_ptr<TransTask> task) {
   if (!task) return 0;
-  TaskProgress queued;
-  void* target = task->notifyTarget;
-  TaskNotifier* notifier = nullptr;
-  bool refused = false;
   Job job;
+  job.task = std::move(task);
+  TaskProgress queued;
+  TaskNotifier* notifier = nullptr;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     job.id = ++lastId_;
-    job.task = std::move(task);
     queued.taskId = job.id;
     queued.queuePosition = queue_.size() + (busy_ ? 1 : 0);
     notifier = notifier_;
+  }
+  // Told before the task is queued, so that no report of its later stages
+  // can overtake this one.
+  void* target = job.task->notifyTarget;
+  if (notifier != nullptr && target != nullptr) notifier->OnTaskProgress(target, queued);
+  bool refused = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
     refused = stopping_;
     if (!refused) queue_.push_back(std::move(job));
   }
-  const uint64_t id = queued.taskId;
   if (refused) {
     job.task->failureReason = "cancelled";
     Finish(std::move(job), Ending::kFailed);
-    return id;
+    return queued.taskId;
   }
-  if (notifier != nullptr && target != nullptr) notifier->OnTaskProgress(target, queued);
   StartNext();
-  return id;
+  return queued.taskId;
 }
 
 void TransTaskManager::StartNext() {
