@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <cstring>
 #include <cstdlib>
@@ -454,6 +455,12 @@ bool Emulator::Impl::Start() {
   for (auto& s : slots) {
     size_t n = s.threads;
     s.server->new_task_queue = [n] { return new httplib::ThreadPool(n); };
+    // Address reuse for quick restarts, but no port sharing: a fixed port
+    // that is taken must make Start fail.
+    s.server->set_socket_options([](int sock) {
+      int yes = 1;
+      setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     s.server->set_keep_alive_timeout(1);
     s.server->set_read_timeout(10, 0);
     s.server->set_write_timeout(10, 0);
@@ -470,28 +477,45 @@ bool Emulator::Impl::Start() {
   RegisterUpdate(*update);
   RegisterControl(*control);
 
+  bool bound = true;
   for (auto& s : slots) {
-    if (s.wanted > 0) {
-      if (!s.server->bind_to_port("127.0.0.1", s.wanted)) {
-        lastError = std::string("cannot bind the ") + s.name + " port " + std::to_string(s.wanted);
-        *s.port = 0;
-      } else {
-        *s.port = s.wanted;
-      }
-    } else {
-      int p = s.server->bind_to_any_port("127.0.0.1");
-      *s.port = p > 0 ? p : 0;
-      if (p <= 0) lastError = std::string("cannot bind the ") + s.name + " port";
-    }
+    int p = s.wanted > 0 ? (s.server->bind_to_port("127.0.0.1", s.wanted) ? s.wanted : 0)
+                         : s.server->bind_to_any_port("127.0.0.1");
+    *s.port = p > 0 ? p : 0;
     if (*s.port == 0) {
-      Stop();
-      return false;
+      if (bound) lastError = std::string("cannot bind the ") + s.name + " port" +
+                             (s.wanted > 0 ? " " + std::to_string(s.wanted) : std::string());
+      bound = false;
     }
   }
-  for (auto& s : slots) {
-    httplib::Server* server = s.server;
-    threads.emplace_back([server] { server->listen_after_bind(); });
+  // Every bound server gets its listening thread, also when Start is about to
+  // fail: only a running server can be stopped, which closes its socket.
+  auto exited = std::make_shared<std::array<std::atomic<bool>, 6>>();
+  for (size_t i = 0; i < std::size(slots); ++i) {
+    (*exited)[i] = *slots[i].port == 0;
+    if (*slots[i].port == 0) continue;
+    httplib::Server* server = slots[i].server;
+    threads.emplace_back([server, exited, i] {
+      server->listen_after_bind();
+      (*exited)[i] = true;
+    });
   }
+  // A server can only be stopped once its thread has marked it running.
+  auto deadline = Clock::now() + std::chrono::seconds(30);
+  for (size_t i = 0; i < std::size(slots); ++i) {
+    while (!slots[i].server->is_running() && !(*exited)[i] && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!slots[i].server->is_running() && bound) {
+      lastError = std::string("the ") + slots[i].name + " server did not start";
+      bound = false;
+    }
+  }
+  if (!bound) {
+    Stop();
+    return false;
+  }
+  for (int i = 0; i < 2; ++i) resultWorkers.emplace_back([this] { ResultWorker(); });
   running = true;
   return true;
 }
@@ -502,6 +526,11 @@ void Emulator::Impl::Stop() {
     stopping = true;
   }
   faultCv.notify_all();
+  resultCv.notify_all();
+  for (auto& t : resultWorkers) {
+    if (t.joinable()) t.join();
+  }
+  resultWorkers.clear();
   for (httplib::Server* s : {static_cast<httplib::Server*>(api.get()), pages.get(), preview.get(),
                              static_cast<httplib::Server*>(stats.get()), update.get(), control.get()}) {
     if (s) s->stop();

@@ -108,7 +108,9 @@ class Emulator::Impl {
   int64_t ServerTime() const;
   std::string NewId(const char* prefix, size_t hexDigits);
   std::shared_ptr<Task> FindTask(const std::string& tag) const;
-  void MakeResult(Task& task);  // with task.mu held
+  void MakeResult(const std::shared_ptr<Task>& task);  // without task->mu held
+  void QueueResult(const std::shared_ptr<Task>& task);
+  void ResultWorker();
   Json::Value UserInfo(const User& user) const;
   std::optional<User> UserByToken(const std::string& token) const;  // with mu held
   std::string UserKeyForAccount(const std::string& account) const;  // with mu held
@@ -149,6 +151,10 @@ class Emulator::Impl {
   TaskBehaviour taskBehaviour;
   int64_t timeOffset = 0;
   std::set<std::string> productInfos;
+  // Results are made by background workers once a task's material is complete.
+  std::deque<std::shared_ptr<Task>> resultQueue;
+  std::condition_variable resultCv;  // with mu
+  std::vector<std::thread> resultWorkers;
 
   // Update (under mu).
   UpdateBehaviour updateBehaviour;

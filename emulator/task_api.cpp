@@ -100,8 +100,24 @@ std::shared_ptr<Task> Emulator::Impl::FindTask(const std::string& tag) const {
   return it == tasks.end() ? nullptr : it->second;
 }
 
-void Emulator::Impl::MakeResult(Task& task) {
-  if (task.resultReady) return;
+void Emulator::Impl::MakeResult(const std::shared_ptr<Task>& shared) {
+  // The material is fixed once the upload is complete: work on a copy of the
+  // task's fields so state polls are not held up while the result is made.
+  Task task;
+  {
+    std::lock_guard lock(shared->mu);
+    if (shared->resultReady) return;
+    task.tag = shared->tag;
+    task.tasktype = shared->tasktype;
+    task.from = shared->from;
+    task.to = shared->to;
+    task.outputExt = shared->outputExt;
+    task.filename = shared->filename;
+    task.upload = shared->upload;
+    task.bytes = shared->bytes;
+    task.spillPath = shared->spillPath;
+    task.text = shared->text;
+  }
   fs::path dir = fs::path(stateDir) / "results";
   std::string to = Sanitize(task.to, "xx");
   std::string ext = Sanitize(task.outputExt, "txt");
@@ -160,7 +176,34 @@ void Emulator::Impl::MakeResult(Task& task) {
     fs::create_directories(previews, ec);
     if (!WriteFile((previews / task.previewName).string(), ToCrLf(task.resultText))) task.previewName.clear();
   }
-  task.resultReady = true;
+  std::lock_guard lock(shared->mu);
+  shared->resultName = task.resultName;
+  shared->resultPath = task.resultPath;
+  shared->resultText = std::move(task.resultText);
+  shared->previewName = task.previewName;
+  shared->resultReady = true;
+}
+
+void Emulator::Impl::QueueResult(const std::shared_ptr<Task>& task) {
+  {
+    std::lock_guard lock(mu);
+    resultQueue.push_back(task);
+  }
+  resultCv.notify_one();
+}
+
+void Emulator::Impl::ResultWorker() {
+  while (true) {
+    std::shared_ptr<Task> task;
+    {
+      std::unique_lock lock(mu);
+      resultCv.wait(lock, [&] { return stopping || !resultQueue.empty(); });
+      if (stopping) return;
+      task = resultQueue.front();
+      resultQueue.pop_front();
+    }
+    MakeResult(task);
+  }
 }
 
 void Emulator::Impl::RegisterTaskApi(httplib::Server& s) {
@@ -296,6 +339,7 @@ void Emulator::Impl::RegisterTaskApi(httplib::Server& s) {
     if (last) {
       task->uploadComplete = true;
       task->processingStart = Clock::now();
+      QueueResult(task);
       return CodeAnswer(kCodeSuccess);
     }
     return CodeAnswer(kCodeChunkAccepted);
@@ -317,6 +361,7 @@ void Emulator::Impl::RegisterTaskApi(httplib::Server& s) {
     task->bytes = task->text.size();
     task->uploadComplete = true;
     task->processingStart = Clock::now();
+    QueueResult(task);
     return CodeAnswer(kCodeSuccess);
   });
 
@@ -357,11 +402,15 @@ void Emulator::Impl::RegisterTaskApi(httplib::Server& s) {
     std::lock_guard taskLock(task->mu);
     if (task->upload == Task::Upload::kFile && !task->uploadComplete)
       return CodeAnswer(19000, "upload incomplete");
-    if (!task->processingStart) task->processingStart = Clock::now();  // empty file: nothing was sent
+    if (!task->processingStart) {  // an empty file: nothing was sent
+      task->processingStart = Clock::now();
+      QueueResult(task);
+    }
     if (Clock::now() < *task->processingStart + task->behaviour.processingTime)
       return CodeAnswer(task->behaviour.processingCode);
     if (task->behaviour.finalCode != kCodeSuccess) return CodeAnswer(task->behaviour.finalCode);
-    MakeResult(*task);
+    // The result is made in the background; until it is there the task is still processing.
+    if (!task->resultReady) return CodeAnswer(task->behaviour.processingCode);
     Json::Value v(Json::objectValue);
     v["code"] = kCodeSuccess;
     if (!task->previewName.empty()) {
@@ -378,11 +427,10 @@ void Emulator::Impl::RegisterTaskApi(httplib::Server& s) {
     std::shared_ptr<Task> task = taskRequest(req, {"deviceid", "timestamp", "productinfo", "tasktag"}, &fail);
     if (!task) return fail;
     std::lock_guard taskLock(task->mu);
-    if (!task->resultReady) {
-      bool failed = task->behaviour.finalCode != kCodeSuccess && task->processingStart &&
-                    Clock::now() >= *task->processingStart + task->behaviour.processingTime;
-      return failed ? CodeAnswer(task->behaviour.finalCode) : CodeAnswer(kCodeTaskNotDone, "task not finished");
-    }
+    bool elapsed = task->processingStart &&
+                   Clock::now() >= *task->processingStart + task->behaviour.processingTime;
+    if (elapsed && task->behaviour.finalCode != kCodeSuccess) return CodeAnswer(task->behaviour.finalCode);
+    if (!elapsed || !task->resultReady) return CodeAnswer(kCodeTaskNotDone, "task not finished");
     if (task->resultPath.empty()) return CodeAnswer(kCodeInternal, "result could not be stored");
     Json::Value v(Json::objectValue);
     v["code"] = kCodeSuccess;

@@ -46,18 +46,30 @@ const Entry kToJapanese[] = {
     {"test", "テスト"},      {"测试", "テスト"},
 };
 
-std::vector<Entry> Sorted(const Entry* begin, const Entry* end) {
+// Entries by the first byte of their source (lower-cased for Latin words),
+// longest source first, so a position only tries the phrases that can match.
+struct Index {
+  std::vector<Entry> byFirstByte[256];
+};
+
+unsigned char FirstKey(char c) {
+  return static_cast<unsigned char>(std::tolower(static_cast<unsigned char>(c)));
+}
+
+Index Build(const Entry* begin, const Entry* end) {
   std::vector<Entry> v(begin, end);
   std::stable_sort(v.begin(), v.end(),
                    [](const Entry& a, const Entry& b) { return a.source.size() > b.source.size(); });
-  return v;
+  Index index;
+  for (const Entry& e : v) index.byFirstByte[FirstKey(e.source.front())].push_back(e);
+  return index;
 }
 
-const std::vector<Entry>& Glossary(const std::string& lang) {
-  static const std::vector<Entry> en = Sorted(std::begin(kToEnglish), std::end(kToEnglish));
-  static const std::vector<Entry> zh = Sorted(std::begin(kToChinese), std::end(kToChinese));
-  static const std::vector<Entry> ja = Sorted(std::begin(kToJapanese), std::end(kToJapanese));
-  static const std::vector<Entry> none;
+const Index& Glossary(const std::string& lang) {
+  static const Index en = Build(std::begin(kToEnglish), std::end(kToEnglish));
+  static const Index zh = Build(std::begin(kToChinese), std::end(kToChinese));
+  static const Index ja = Build(std::begin(kToJapanese), std::end(kToJapanese));
+  static const Index none;
   if (lang == "en") return en;
   if (lang == "zh") return zh;
   if (lang == "ja") return ja;
@@ -110,7 +122,7 @@ std::string TranslateLine(std::string_view line, std::string_view to) {
   while (i < line.size()) {
     bool replaced = false;
     bool atWordStart = i == 0 || !IsWordByte(line[i - 1]);
-    for (const Entry& e : glossary) {
+    for (const Entry& e : glossary.byFirstByte[FirstKey(line[i])]) {
       if (e.source.size() > line.size() - i) continue;
       std::string_view candidate = line.substr(i, e.source.size());
       if (IsAsciiText(e.source)) {

@@ -83,10 +83,10 @@ TEST_F(EmulatorTest, DocumentTaskLifeCycle) {
   file += "X";
   EXPECT_EQ(ChunkCode(t, 2, 0, file.substr(0, kChunk)), 11000);
   EXPECT_EQ(State(t, info)["code"].asInt(), 19000) << "polling before the upload ends fails the task";
+  auto started = std::chrono::steady_clock::now();  // processing starts when the last chunk arrives
   EXPECT_EQ(ChunkCode(t, 2, 1, file.substr(kChunk)), 10000);
   EXPECT_EQ(emu.UploadedBytes(t.tag), file);
 
-  auto started = std::chrono::steady_clock::now();
   EXPECT_EQ(State(t, info)["code"].asInt(), kCodeProcessing);
   EXPECT_EQ(Api("taskdown", TaskMembers(t, info))["code"].asInt(), kCodeTaskNotDone);
   Json::Value done = WaitDone(t, info);

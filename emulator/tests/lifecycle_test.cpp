@@ -1,0 +1,83 @@
+// Start-up options, the set.ini writer and concurrent task life cycles.
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "emulator/tests/emulator_fixture.h"
+
+namespace quillora::emulator::testing {
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+int PortOf(const std::string& base) { return std::stoi(base.substr(base.rfind(':') + 1)); }
+
+TEST_F(EmulatorTest, ServiceIniKeepsTheUsersOwnSections) {
+  std::string path = emu.StateDir() + "/set.ini";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << "[Install]\r\nOutput=C:\\out\r\n[service]\r\nApi=https://old.example\r\n[Other]\nx=1";
+  }
+  ASSERT_TRUE(emu.WriteServiceIni(path));
+  std::string text = ReadFile(path);
+  EXPECT_EQ(text.rfind("[Install]\r\nOutput=C:\\out\r\n", 0), 0u);
+  EXPECT_NE(text.find("[Other]\nx=1\n"), std::string::npos);
+  EXPECT_EQ(text.find("old.example"), std::string::npos);
+  EXPECT_NE(text.find(emu.ServiceIniSection()), std::string::npos);
+  // Writing twice leaves one section.
+  ASSERT_TRUE(emu.WriteServiceIni(path));
+  std::string again = ReadFile(path);
+  EXPECT_EQ(again.find("[Service]"), again.rfind("[Service]"));
+}
+
+TEST_F(EmulatorTest, RefusesABusyPortAndServesAGivenCertificate) {
+  Options busy;
+  busy.apiPort = PortOf(emu.ApiBase());
+  Emulator second(busy);
+  EXPECT_FALSE(second.Start());
+  EXPECT_NE(second.LastError().find("api"), std::string::npos);
+  EXPECT_FALSE(second.Running());
+
+  Options given;
+  given.certFile = emu.StateDir() + "/server.pem";
+  given.keyFile = emu.StateDir() + "/server.key";
+  given.caFile = emu.CaFile();
+  Emulator third(given);
+  ASSERT_TRUE(third.Start()) << third.LastError();
+  EXPECT_EQ(third.CaFile(), emu.CaFile());
+  EXPECT_TRUE(Get(third.StatsBase() + "/ver1/getUnixTime", third.CaFile()).Ok());
+
+  Options broken;
+  broken.certFile = emu.StateDir() + "/missing.pem";
+  broken.keyFile = emu.StateDir() + "/missing.key";
+  Emulator fourth(broken);
+  EXPECT_FALSE(fourth.Start());
+  EXPECT_FALSE(fourth.LastError().empty());
+}
+
+TEST_F(EmulatorTest, ConcurrentTasksKeepTheirOwnUploads) {
+  std::string info = Memparm();
+  constexpr int kClients = 8;
+  std::vector<std::string> results(kClients), expected(kClients);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kClients; ++i) {
+    threads.emplace_back([&, i] {
+      CreatedTask t = UploadPar("fanyi", "QuilloraFileSize" + std::to_string(i) + ".txt", "txt");
+      std::string body = "hello " + std::to_string(i) + "\n";
+      body = body + body + body;
+      expected[i] = Emulator::Translate(body, "zh", "en");
+      if (ChunkCode(t, 1, 0, body) != 10000) return;
+      if (WaitDone(t, info)["code"].asInt() != 10000) return;
+      results[i] = Download(t, info);
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (int i = 0; i < kClients; ++i) EXPECT_EQ(results[i], expected[i]) << "client " << i;
+  EXPECT_EQ(emu.TaskCount(), static_cast<size_t>(kClients));
+}
+
+}  // namespace
+}  // namespace quillora::emulator::testing
