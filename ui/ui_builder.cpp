@@ -191,7 +191,15 @@ class Builder {
       if (defaults.empty()) defaults = pm_->GetDefaultAttributeList(control->GetClass());
       if (!defaults.empty()) control->SetAttributeList(defaults);
     }
-    for (auto& [k, v] : n.attrs) control->SetAttribute(k, v);
+    auto* query = dynamic_cast<IQueryControlText*>(cb_);
+    for (auto& [k, v] : n.attrs) {
+      if (k == "text" && query) {
+        std::string replaced = query->QueryControlText(v, n.name);
+        control->SetAttribute(k, replaced.empty() ? v : replaced);
+        continue;
+      }
+      control->SetAttribute(k, v);
+    }
 
     auto* container = static_cast<CContainerUI*>(control->GetInterface("Container"));
     if (!n.children.empty()) {

@@ -17,6 +17,15 @@ class IDialogBuilderCallback {
   virtual ~IDialogBuilderCallback() = default;
 };
 
+// Lets a window supply the caption of a control at build time (translations,
+// texts computed at run time): asked for every "text" attribute; an empty
+// answer keeps the skin's text.
+class IQueryControlText {
+ public:
+  virtual ~IQueryControlText() = default;
+  virtual std::string QueryControlText(const std::string& text, const std::string& className) = 0;
+};
+
 class CDialogBuilder {
  public:
   // Loads `file` (relative to the resource path, or absolute) and builds its

@@ -348,7 +348,7 @@ const DUI_MSGMAP_ENTRY* CNotifyPump::FindEntry(const DUI_MSGMAP* map, const TNot
 bool CNotifyPump::LoopDispatch(TNotifyUI& msg) {
   for (const DUI_MSGMAP* map = GetMessageMap(); map;) {
     if (const DUI_MSGMAP_ENTRY* e = FindEntry(map, msg)) {
-      (this->*(e->pfn))(msg);
+      e->pfn(this, msg);
       return true;
     }
     const DUI_MSGMAP* base = map->pfnGetBaseMap ? map->pfnGetBaseMap() : nullptr;

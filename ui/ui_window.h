@@ -111,7 +111,13 @@ class CWindowWnd {
 // at once; otherwise the last row of that type without a name; otherwise the
 // parent table is searched the same way.
 class CNotifyPump;
-using DUI_PMSG = void (CNotifyPump::*)(TNotifyUI&);
+// A row's handler: a thunk that turns the pump back into the window class
+// that declared the row and calls its member function.
+using DUI_PMSG = void (*)(CNotifyPump*, TNotifyUI&);
+template <class T, auto F>
+void DuiThunk(CNotifyPump* pump, TNotifyUI& msg) {
+  (static_cast<T*>(pump)->*F)(msg);
+}
 struct DUI_MSGMAP_ENTRY {
   const char* sMsgType;
   const char* sCtrlName;
@@ -145,9 +151,9 @@ class CNotifyPump {
     using DuiBaseClass = baseClass;                                                             \
     static constexpr ::DirectUI::DUI_MSGMAP_ENTRY entries[] = {
 #define DUI_ON_MSGTYPE(msgtype, memberFxn) \
-  {msgtype, "", static_cast<::DirectUI::DUI_PMSG>(&DuiThisClass::memberFxn)},
+  {msgtype, "", &::DirectUI::DuiThunk<DuiThisClass, &DuiThisClass::memberFxn>},
 #define DUI_ON_MSGTYPE_CTRNAME(msgtype, ctrname, memberFxn) \
-  {msgtype, ctrname, static_cast<::DirectUI::DUI_PMSG>(&DuiThisClass::memberFxn)},
+  {msgtype, ctrname, &::DirectUI::DuiThunk<DuiThisClass, &DuiThisClass::memberFxn>},
 #define DUI_ON_CLICK_CTRNAME(ctrname, memberFxn) DUI_ON_MSGTYPE_CTRNAME("click", ctrname, memberFxn)
 #define DUI_ON_SELECTCHANGED_CTRNAME(ctrname, memberFxn) \
   DUI_ON_MSGTYPE_CTRNAME("selectchanged", ctrname, memberFxn)
@@ -163,7 +169,8 @@ class CWindowImplBaseUI : public CWindowWnd,
                           public CNotifyPump,
                           public INotifyUI,
                           public IMessageFilterUI,
-                          public IDialogBuilderCallback {
+                          public IDialogBuilderCallback,
+                          public IQueryControlText {
  public:
   CWindowImplBaseUI() = default;
   ~CWindowImplBaseUI() override;
@@ -172,6 +179,7 @@ class CWindowImplBaseUI : public CWindowWnd,
   virtual std::string GetSkinFolder() { return ""; }
   virtual void InitWindow() {}
   CControlUI* CreateControl(const std::string& className) override;
+  std::string QueryControlText(const std::string&, const std::string&) override { return {}; }
   void Notify(TNotifyUI& msg) override;
   LRESULT MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
   LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;

@@ -506,12 +506,14 @@ bool CWindowHost::InCaption(QPoint pt) const {
 
 void CWindowHost::mousePressEvent(QMouseEvent* e) {
   QPoint p = e->position().toPoint();
-  QPointer<CWindowHost> self(this);
   if (e->button() == Qt::LeftButton) {
-    bool caption = InCaption(p);
+    if (InCaption(p)) {
+      // The title bar belongs to the window, not to its controls: the press
+      // starts a move and the controls never see it (no half-finished click).
+      if (windowHandle() && !QGuiApplication::platformName().contains("offscreen")) windowHandle()->startSystemMove();
+      return;
+    }
     Send(WM_LBUTTONDOWN, 0, MAKELPARAM(p.x(), p.y()));
-    if (self && caption && windowHandle() && !QGuiApplication::platformName().contains("offscreen"))
-      windowHandle()->startSystemMove();
   } else if (e->button() == Qt::RightButton) {
     Send(WM_RBUTTONDOWN, 0, MAKELPARAM(p.x(), p.y()));
   }

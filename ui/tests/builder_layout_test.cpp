@@ -252,3 +252,34 @@ TEST_F(BuilderTest, RemovedControlsLeaveNoDanglingLookups) {
   EXPECT_EQ(rec.Count("later"), 0);  // dropped with its sender
   pm.RemoveNotifier(&rec);
 }
+
+TEST_F(BuilderTest, FactoryCreatesProgramClassesAndMayReplaceTexts) {
+  struct Factory : IDialogBuilderCallback, IQueryControlText {
+    std::vector<std::string> asked;
+    CControlUI* CreateControl(const std::string& cls) override {
+      asked.push_back(cls);
+      if (cls == "DocTransPage") {
+        auto* page = new CVerticalLayoutUI;
+        page->SetName("page");
+        return page;
+      }
+      return nullptr;
+    }
+    std::string QueryControlText(const std::string& text, const std::string&) override {
+      return text == "%VER%" ? "V1.0.0" : std::string();
+    }
+  } factory;
+  pm.SetDPIScale(100);
+  CDialogBuilder b;
+  CControlUI* root = b.CreateFromText(R"(<Window><VerticalLayout>
+      <DocTransPage><Label name="ver" text="%VER%"/><Label name="plain" text="keep"/></DocTransPage>
+      </VerticalLayout></Window>)",
+                                      "factory.xml", &factory, &pm);
+  ASSERT_NE(root, nullptr) << b.GetLastError();
+  pm.AttachDialog(root);
+  // Only unknown classes reach the factory.
+  EXPECT_EQ(factory.asked, std::vector<std::string>{"DocTransPage"});
+  EXPECT_EQ(pm.FindControl("ver")->GetText(), "V1.0.0");
+  EXPECT_EQ(pm.FindControl("plain")->GetText(), "keep");
+  EXPECT_EQ(pm.FindControl("ver")->GetParent(), pm.FindControl("page"));
+}
