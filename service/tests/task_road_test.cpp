@@ -6,12 +6,14 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "emulator/emulator.h"
 #include "service/task_naming.h"
+#include "service/task_protocol.h"
 #include "service/tests/task_test_support.h"
 #include "service/trans_task_manager.h"
 #include "service/transport/json_answer.h"
@@ -565,6 +567,50 @@ TEST_F(TaskRoad, DestroyingTheManagerEndsRunningAndWaitingTasks) {
     EXPECT_EQ(f.notification, kNotifyFailed);
     EXPECT_EQ(f.task->failureReason, "cancelled");
   }
+}
+
+TEST_F(TaskRoad, FilesOverFourGibibytesKeepTheirSize) {
+  // A sparse file of 4 GiB + 1 byte: a 32-bit size would have wrapped to one
+  // byte. Only the first chunk is sent: the service does not know the task,
+  // and the cancel check would stop the rest anyway.
+  const std::string path = Path("huge.avi");
+  { std::ofstream touch(path, std::ios::binary); }
+  std::filesystem::resize_file(path, (4ull << 30) + 1);
+  TaskTicket ticket{"T1", "K1", "100"};
+  int asked = 0;
+  uint64_t total = 0;
+  EXPECT_FALSE(UploadFileChunks(
+      path, ticket, [&](uint64_t, uint64_t t) { total = t; }, [&] { return ++asked > 1; }));
+  EXPECT_EQ(total, (4ull << 30) + 1);
+  const auto chunks = emu_->Requests("/api/v4/uploadfile");
+  ASSERT_EQ(chunks.size(), 1u);
+  EXPECT_NE(chunks[0].query.find("&chunks=1025&chunk=0"), std::string::npos) << chunks[0].query;
+  EXPECT_EQ(chunks[0].bodySize, kUploadChunkSize);
+}
+
+TEST_F(TaskRoad, ServiceValuesCannotRewriteRequests) {
+  // A hostile uploadpar answer: the values stay values in the URL and bodies.
+  TaskTicket ticket{"T&chunk=9#", "K ?x=1", "1\"}"};
+  ASSERT_TRUE(WriteTextFile(Path("a.mp3"), "hello"));
+  EXPECT_FALSE(UploadFileChunks(Path("a.mp3"), ticket));
+  const auto chunks = emu_->Requests("/api/v4/uploadfile");
+  ASSERT_EQ(chunks.size(), 1u);
+  EXPECT_EQ(chunks[0].query,
+            "tasktag=T%26chunk%3D9%23&timestamp=1%22%7D&tasktoken=K%20%3Fx%3D1&fileindex=0&chunks=1&chunk=0");
+
+  SoftwareIdentity id;
+  id.machineId = kMachineId;
+  id.productInfo = "pi";
+  StatusRequest status;
+  status.ticket = &ticket;
+  status.identity = &id;
+  EXPECT_TRUE(FetchDownloadUrl(status).empty());
+  const auto down = emu_->Requests("/api/v4/taskdown");
+  ASSERT_EQ(down.size(), 1u);
+  const Json::Value body = BodyOf(down[0]);
+  EXPECT_EQ(body.size(), 5u) << down[0].body;  // deviceid, productinfo, tasktag, timestamp, datasign
+  EXPECT_EQ(Member(down[0], "timestamp"), "1\"}");
+  EXPECT_EQ(Member(down[0], "tasktag"), "T&chunk=9#");
 }
 
 }  // namespace
