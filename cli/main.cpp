@@ -34,14 +34,14 @@ constexpr int kExitUsage = 2;
 class CliNotifier : public TaskNotifier {
  public:
   struct Event {
-    void* target = nullptr;
+    NotifyTarget target = nullptr;
     bool finished = false;
     TaskProgress progress;
     std::string notification;
     std::unique_ptr<TransTask> task;
   };
 
-  void OnTaskFinished(void* target, std::string_view notification,
+  void OnTaskFinished(NotifyTarget target, std::string_view notification,
                       std::unique_ptr<TransTask> task) override {
     Event e;
     e.target = target;
@@ -51,7 +51,7 @@ class CliNotifier : public TaskNotifier {
     Push(std::move(e));
   }
 
-  void OnTaskProgress(void* target, const TaskProgress& progress) override {
+  void OnTaskProgress(NotifyTarget target, const TaskProgress& progress) override {
     Event e;
     e.target = target;
     e.progress = progress;
@@ -219,13 +219,14 @@ int Run(const std::vector<std::string>& args) {
   manager.SetNotifier(notifier);
 
   std::vector<Slot> slots(tasks.size());
-  std::map<void*, size_t> indexOf;
+  std::map<NotifyTarget, size_t> indexOf;
   for (size_t i = 0; i < tasks.size(); ++i) {
     slots[i].label = tasks[i].sourceText.empty() ? std::string(FileNameOf(tasks[i].sourcePath)) : "text";
     slots[i].kind = KindName(tasks[i]);
     auto record = std::make_unique<TransTask>(std::move(tasks[i]));
-    record->notifyTarget = &slots[i];
-    indexOf[&slots[i]] = i;
+    // The slot's address stands in for a page: compared, never dereferenced.
+    record->notifyTarget = reinterpret_cast<NotifyTarget>(&slots[i]);
+    indexOf[record->notifyTarget] = i;
     manager.AddTask(std::move(record));
   }
 

@@ -8,16 +8,25 @@
 #include <string>
 #include <string_view>
 
+namespace DirectUI {
+class CControlUI;
+}
+
 namespace quillora {
+
+// The toolkit control (a translation page) that receives a task's final
+// notification. The service layer only carries and compares it.
+using NotifyTarget = DirectUI::CControlUI*;
 
 // The value every front sends as "limitsize".
 inline constexpr int32_t kDefaultLimitSize = 30720;
 
 struct TransTask {
-  // Who receives the final notification: for the windows, the page control
-  // (the toolkit casts it back); other fronts use any address of their own.
-  // Null means nobody is told and the manager destroys the record itself.
-  void* notifyTarget = nullptr;
+  // Who receives the final notification: for the windows, the page control.
+  // Other fronts (tests, the command-line tool) pass any distinct address of
+  // their own, which is never dereferenced. Null means nobody is told and the
+  // manager destroys the record itself.
+  NotifyTarget notifyTarget = nullptr;
   std::string sourcePath;  // UTF-8 path; for text tasks a made-up document name
   std::string taskType;    // "fanyi", "voicefanyi" or "ocrfanyi"
   std::string sourceLang;  // "fanyi_from"
@@ -68,11 +77,11 @@ class TaskNotifier {
   // The task ended. `notification` is one of the three names above; the
   // record's ownership passes to the notifier and the manager never touches it
   // again. Never called for a task whose notifyTarget is null.
-  virtual void OnTaskFinished(void* target, std::string_view notification,
+  virtual void OnTaskFinished(NotifyTarget target, std::string_view notification,
                               std::unique_ptr<TransTask> task) = 0;
 
   // The stage of a task changed, or more of its bytes were sent. Optional.
-  virtual void OnTaskProgress(void* target, const TaskProgress& progress) {
+  virtual void OnTaskProgress(NotifyTarget target, const TaskProgress& progress) {
     (void)target;
     (void)progress;
   }

@@ -100,7 +100,7 @@ uint64_t TransTaskManager::AddTask(std::unique_ptr<TransTask> task) {
   }
   // Told before the task is queued, so that no report of its later stages
   // can overtake this one.
-  void* target = job.task->notifyTarget;
+  NotifyTarget target = job.task->notifyTarget;
   if (notifier != nullptr && target != nullptr) notifier->OnTaskProgress(target, queued);
   bool refused = false;
   {
@@ -119,7 +119,7 @@ uint64_t TransTaskManager::AddTask(std::unique_ptr<TransTask> task) {
 
 void TransTaskManager::StartNext() {
   struct Moved {
-    void* target;
+    NotifyTarget target;
     TaskProgress progress;
   };
   std::vector<Moved> moved;
@@ -193,7 +193,7 @@ bool TransTaskManager::WaitOrStop(std::chrono::milliseconds duration) {
 }
 
 void TransTaskManager::Report(const Job& job, TaskStage stage, uint64_t sent, uint64_t total) {
-  void* target = job.task->notifyTarget;
+  NotifyTarget target = job.task->notifyTarget;
   TaskNotifier* notifier = Notifier();
   if (notifier == nullptr || target == nullptr) return;
   TaskProgress p;
@@ -312,7 +312,7 @@ TransTaskManager::Ending TransTaskManager::RunTask(Job& job) {
 }
 
 void TransTaskManager::Finish(Job job, Ending ending) {
-  void* target = job.task->notifyTarget;
+  NotifyTarget target = job.task->notifyTarget;
   TaskNotifier* notifier = Notifier();
   if (target == nullptr || notifier == nullptr) return;  // the record dies with `job`
   const char* name = ending == Ending::kParamsFailed ? kNotifyParamsFailed

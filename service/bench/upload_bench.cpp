@@ -79,13 +79,13 @@ bool ResetPeakRss() {
 
 class TimingNotifier : public TaskNotifier {
  public:
-  void OnTaskFinished(void*, std::string_view notification, std::unique_ptr<TransTask> task) override {
+  void OnTaskFinished(NotifyTarget, std::string_view notification, std::unique_ptr<TransTask> task) override {
     std::lock_guard<std::mutex> lock(mutex_);
     notification_ = std::string(notification);
     task_ = std::move(task);
     done_.notify_all();
   }
-  void OnTaskProgress(void*, const TaskProgress& p) override {
+  void OnTaskProgress(NotifyTarget, const TaskProgress& p) override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (p.stage == TaskStage::kUploading && !uploadStart_) uploadStart_ = Clock::now();
     if (p.stage == TaskStage::kWaitingForService && !uploadEnd_) uploadEnd_ = Clock::now();
@@ -179,10 +179,10 @@ int Main(int argc, char** argv) {
   TransTaskManager manager(options);
   TimingNotifier notifier;
   manager.SetNotifier(&notifier);
-  int target = 0;
+  alignas(16) char page[16] = {};  // stands in for a page; never dereferenced
   const auto makeTask = [&](const std::string& path) {
     auto t = std::make_unique<TransTask>();
-    t->notifyTarget = &target;
+    t->notifyTarget = reinterpret_cast<NotifyTarget>(page);
     t->sourcePath = path;
     t->taskType = "voicefanyi";
     t->sourceLang = "en";

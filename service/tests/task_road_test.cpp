@@ -82,7 +82,7 @@ class TaskRoad : public ::testing::Test {
 
   std::unique_ptr<TransTask> FileTask(const std::string& path, const std::string& type = "fanyi") {
     auto t = std::make_unique<TransTask>();
-    t->notifyTarget = &targetA_;
+    t->notifyTarget = TargetA();
     t->sourcePath = path;
     t->taskType = type;
     t->sourceLang = "zh";
@@ -100,7 +100,7 @@ class TaskRoad : public ::testing::Test {
 
   std::unique_ptr<TransTask> TextTask(const std::string& text) {
     auto t = std::make_unique<TransTask>();
-    t->notifyTarget = &targetA_;
+    t->notifyTarget = TargetA();
     t->sourcePath = "fanyiwendang1.txt";
     t->taskType = "fanyi";
     t->sourceLang = "zh";
@@ -130,8 +130,10 @@ class TaskRoad : public ::testing::Test {
   RecordingNotifier notifier_;
   std::unique_ptr<TransTaskManager> manager_;
   std::optional<SignInValues> signIn_;
-  int targetA_ = 0;
-  int targetB_ = 0;
+  // Two stand-ins for pages: distinct addresses, never dereferenced.
+  NotifyTarget TargetA() { return reinterpret_cast<NotifyTarget>(&pages_[0]); }
+  NotifyTarget TargetB() { return reinterpret_cast<NotifyTarget>(&pages_[1]); }
+  alignas(16) char pages_[2][16] = {};
 };
 
 TEST_F(TaskRoad, DocumentIsSavedUnderItsDerivedNameWithThePreviewText) {
@@ -141,7 +143,7 @@ TEST_F(TaskRoad, DocumentIsSavedUnderItsDerivedNameWithThePreviewText) {
   FinishedTask done = RunOne(FileTask(Path("report.docx")));
 
   ASSERT_EQ(done.notification, kNotifySucceeded) << done.task->failureReason;
-  EXPECT_EQ(done.target, &targetA_);
+  EXPECT_EQ(done.target, TargetA());
   const std::string expected = Emulator::Translate(source, "zh", "en");
   EXPECT_EQ(done.task->resultPath, outFolder_ + "report_en.docx");
   EXPECT_EQ(ReadFile(done.task->resultPath), expected);
@@ -304,7 +306,7 @@ TEST_F(TaskRoad, QueuedTasksKeepTheirOrderAndReachTheirOwnTargets) {
   auto a = FileTask(Path("first.docx"));
   auto b = FileTask(Path("second.mp3"), "voicefanyi");
   auto c = FileTask(Path("third.png"), "ocrfanyi");
-  b->notifyTarget = &targetB_;
+  b->notifyTarget = TargetB();
   manager_->AddTask(std::move(a));
   manager_->AddTask(std::move(b));
   manager_->AddTask(std::move(c));
@@ -319,7 +321,7 @@ TEST_F(TaskRoad, QueuedTasksKeepTheirOrderAndReachTheirOwnTargets) {
     EXPECT_EQ(f.notification, kNotifySucceeded) << f.task->failureReason;
     EXPECT_EQ(f.target, f.task->notifyTarget);
   }
-  EXPECT_EQ(done[1].target, &targetB_);
+  EXPECT_EQ(done[1].target, TargetB());
   // One task at a time: each uploadpar follows the previous task's download.
   const auto journal = emu_->Journal();
   std::vector<std::string> order;

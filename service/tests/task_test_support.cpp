@@ -20,7 +20,7 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-void RecordingNotifier::OnTaskFinished(void* target, std::string_view notification,
+void RecordingNotifier::OnTaskFinished(NotifyTarget target, std::string_view notification,
                                        std::unique_ptr<TransTask> task) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -29,7 +29,7 @@ void RecordingNotifier::OnTaskFinished(void* target, std::string_view notificati
   changed_.notify_all();
 }
 
-void RecordingNotifier::OnTaskProgress(void* target, const TaskProgress& progress) {
+void RecordingNotifier::OnTaskProgress(NotifyTarget target, const TaskProgress& progress) {
   std::lock_guard<std::mutex> lock(mutex_);
   progress_.push_back({target, progress});
 }

@@ -28,21 +28,21 @@ class TempDir {
 };
 
 struct FinishedTask {
-  void* target = nullptr;
+  NotifyTarget target = nullptr;
   std::string notification;
   std::unique_ptr<TransTask> task;
 };
 
 struct ProgressRecord {
-  void* target = nullptr;
+  NotifyTarget target = nullptr;
   TaskProgress progress;
 };
 
 class RecordingNotifier : public TaskNotifier {
  public:
-  void OnTaskFinished(void* target, std::string_view notification,
+  void OnTaskFinished(NotifyTarget target, std::string_view notification,
                       std::unique_ptr<TransTask> task) override;
-  void OnTaskProgress(void* target, const TaskProgress& progress) override;
+  void OnTaskProgress(NotifyTarget target, const TaskProgress& progress) override;
 
   // Waits until `count` tasks have finished; false at the deadline.
   bool WaitForFinished(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(30));
