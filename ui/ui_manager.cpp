@@ -464,9 +464,6 @@ void CPaintManagerUI::UpdateLayout() {
     rc = {xy.cx, xy.cy, xy.cx + root_->GetFixedWidth(), xy.cy + root_->GetFixedHeight()};
   }
   root_->SetPos(rc, false);
-  // A second pass settles controls whose size depends on a neighbour's
-  // (labels that follow their text).
-  root_->SetPos(rc, false);
   Invalidate();
 }
 
