@@ -19,6 +19,7 @@ namespace {
 
 constexpr uint64_t kTranslateLimit = 16ull * 1024 * 1024;  // input bytes translated into a result
 constexpr size_t kPreviewLimit = 1024 * 1024;              // bytes of text in a preview or txtcontent
+constexpr size_t kLongLine = 64 * 1024;                    // longest line translated in one piece
 
 bool SafeName(const std::string& name) {
   if (name.empty() || name.size() > 200 || name == "." || name == "..") return false;
@@ -139,22 +140,40 @@ void Emulator::Impl::MakeResult(const std::shared_ptr<Task>& shared) {
       in.clear();
       in.seekg(0);
       std::ofstream out(task.resultPath, std::ios::binary | std::ios::trunc);
-      std::string line;
+      // Read in blocks and translate line by line; a line longer than
+      // kLongLine is translated in pieces so memory stays bounded even for a
+      // file without line breaks.
+      std::string pending;
+      std::vector<char> block(65536);
       uint64_t consumed = 0;
       bool cut = false;
-      while (std::getline(in, line)) {
-        bool hadNewline = !in.eof();
-        consumed += line.size() + (hadNewline ? 1 : 0);
-        bool cr = !line.empty() && line.back() == '\r';
-        if (cr) line.pop_back();
-        std::string translated = TranslateLine(line, task.to) + (cr ? "\r" : "") + (hadNewline ? "\n" : "");
+      auto emit = [&](std::string_view piece, bool newline) {
+        bool cr = newline && !piece.empty() && piece.back() == '\r';
+        if (cr) piece.remove_suffix(1);
+        std::string translated = TranslateLine(piece, task.to) + (cr ? "\r" : "") + (newline ? "\n" : "");
         out << translated;
         if (shown.size() < kPreviewLimit) shown += translated;
-        if (consumed >= kTranslateLimit && consumed < task.bytes) {
-          cut = true;
-          break;
+      };
+      while (!cut && in) {
+        in.read(block.data(), static_cast<std::streamsize>(block.size()));
+        std::streamsize got = in.gcount();
+        if (got <= 0) break;
+        consumed += static_cast<uint64_t>(got);
+        pending.append(block.data(), static_cast<size_t>(got));
+        size_t start = 0;
+        for (size_t nl; (nl = pending.find('\n', start)) != std::string::npos; start = nl + 1) {
+          emit(std::string_view(pending).substr(start, nl - start), true);
         }
+        pending.erase(0, start);
+        if (pending.size() > kLongLine) {
+          size_t n = kLongLine;
+          while (n > 0 && (static_cast<unsigned char>(pending[n]) & 0xC0) == 0x80) --n;
+          emit(std::string_view(pending).substr(0, n), false);
+          pending.erase(0, n);
+        }
+        cut = consumed >= kTranslateLimit && consumed < task.bytes;
       }
+      if (!pending.empty()) emit(pending, false);
       if (cut) out << "\n[emulator: translation stops after the first 16 MiB of input]\n";
       out.flush();
       if (!out) task.resultPath.clear();

@@ -1,5 +1,6 @@
 // The translation API end to end over HTTPS: signatures, chunked upload,
 // the task life cycle, previews and result files.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -133,6 +134,19 @@ TEST_F(EmulatorTest, TextAndAudioTasksAnswerWithText) {
   CreatedTask empty = UploadPar("fanyi", "QuilloraFileSize3.docx", "docx");
   EXPECT_EQ(WaitDone(empty, info)["code"].asInt(), 10000);
   EXPECT_EQ(Download(empty, info), "");
+}
+
+TEST_F(EmulatorTest, LongLinesAreTranslatedInPiecesWithoutLoss) {
+  std::string info = Memparm();
+  CreatedTask t = UploadPar("fanyi", "QuilloraFileSize1.txt", "txt");
+  std::string file(200 * 1024, 'a');
+  file += " hello";
+  ASSERT_EQ(ChunkCode(t, 1, 0, file), 10000);
+  ASSERT_EQ(WaitDone(t, info)["code"].asInt(), 10000);
+  std::string result = Download(t, info);
+  EXPECT_EQ(std::count(result.begin(), result.end(), 'a'), 200 * 1024);
+  EXPECT_EQ(result.substr(result.size() - 6), " hello");
+  EXPECT_EQ(result.rfind("[en] ", 0), 0u);
 }
 
 TEST_F(EmulatorTest, EnforcesChunkOrderCountAndSize) {
