@@ -1,4 +1,9 @@
 // Fault switches and the journal, through the C++ interface and the control port.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <future>
 
@@ -134,6 +139,25 @@ TEST_F(EmulatorTest, SurvivesGarbageAndOversizedRequests) {
   HttpResult update = Post(emu.UpdateBase() + "/ver1/checkUpdate", "[1,2");
   EXPECT_EQ(ParseAnswer(update.body)["code"].asInt(), kCodeMalformed);
   EXPECT_EQ(Api("memparm", kMemparm)["code"].asInt(), 10000);
+
+  // Bytes that are not HTTP at all, on a plain port: an error answer or a close, then service as usual.
+  int port = std::stoi(emu.UpdateBase().substr(emu.UpdateBase().rfind(':') + 1));
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const char garbage[] = "\x01\x02\xff GARBAGE /\x00?? HTTP/9\r\n\r\n";
+  ASSERT_GT(send(fd, garbage, sizeof garbage - 1, MSG_NOSIGNAL), 0);
+  char reply[256];
+  ssize_t n = recv(fd, reply, sizeof reply - 1, 0);
+  close(fd);
+  if (n > 0) {
+    EXPECT_EQ(std::string(reply, static_cast<size_t>(n)).substr(0, 9), "HTTP/1.1 ");
+  }
+  EXPECT_EQ(ParseAnswer(Post(emu.UpdateBase() + "/ver1/checkUpdate", "{}").body)["code"].asInt(), kCodeMalformed);
 }
 
 }  // namespace

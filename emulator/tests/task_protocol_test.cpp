@@ -170,6 +170,11 @@ TEST_F(EmulatorTest, EnforcesChunkOrderCountAndSize) {
   EXPECT_EQ(ChunkCode(forged, 1, 0, "x"), kCodeTaskMismatch);
   forged.tag = "Tnope";
   EXPECT_EQ(ChunkCode(forged, 1, 0, "x"), kCodeUnknownTask);
+  std::string base = emu.ApiBase() + "/api/v4/uploadfile?tasktag=" + t.tag + "&timestamp=" + t.timestamp +
+                     "&tasktoken=" + t.token + "&fileindex=0";
+  for (const char* bad : {"&chunks=3&chunk=-1", "&chunks=3&chunk=abc", "&chunks=99999999999&chunk=0", "&chunks=3"}) {
+    EXPECT_EQ(ParseAnswer(Post(base + bad, "x", emu.CaFile()).body)["code"].asInt(), kCodeChunkNumbering) << bad;
+  }
   HttpResult noParams = Post(emu.ApiBase() + "/api/v4/uploadfile", "x", emu.CaFile());
   EXPECT_EQ(ParseAnswer(noParams.body)["code"].asInt(), kCodeUnknownTask);
 }
