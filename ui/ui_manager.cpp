@@ -296,9 +296,25 @@ void CPaintManagerUI::DeliverAsyncNotifications() {
 
 // ---- timers ----
 
-bool CPaintManagerUI::SetTimer(CControlUI* control, UINT id, UINT ms) { return control && impl_->SetTimer(control, id, ms); }
-bool CPaintManagerUI::KillTimer(CControlUI* control, UINT id) { return impl_->KillTimer(control, id); }
-void CPaintManagerUI::KillTimer(CControlUI* control) { impl_->KillTimers(control); }
+// Timers belong to the window's thread; a call from another thread (an
+// answer handler stopping a poll) is carried over to it.
+bool CPaintManagerUI::SetTimer(CControlUI* control, UINT id, UINT ms) {
+  if (!control) return false;
+  if (!OnUiThread()) return PostToWindow(paintHwnd_.load(), [this, control, id, ms] { SetTimer(control, id, ms); });
+  if (control->GetManager() != this) return false;
+  return impl_->SetTimer(control, id, ms);
+}
+bool CPaintManagerUI::KillTimer(CControlUI* control, UINT id) {
+  if (!OnUiThread()) return PostToWindow(paintHwnd_.load(), [this, control, id] { KillTimer(control, id); });
+  return impl_->KillTimer(control, id);
+}
+void CPaintManagerUI::KillTimer(CControlUI* control) {
+  if (!OnUiThread()) {
+    PostToWindow(paintHwnd_.load(), [this, control] { KillTimer(control); });
+    return;
+  }
+  impl_->KillTimers(control);
+}
 void CPaintManagerUI::RemoveAllTimers() { impl_->KillAll(); }
 bool CPaintManagerUI::HasTimer(CControlUI* control, UINT id) const { return impl_->HasTimer(control, id); }
 
@@ -371,6 +387,10 @@ SIZE CPaintManagerUI::GetImageSize(const std::string& file) {
   return img ? SIZE{img->width(), img->height()} : SIZE{};
 }
 void CPaintManagerUI::ReloadAllImages() {
+  if (!OnUiThread()) {
+    PostToWindow(paintHwnd_.load(), [this] { ReloadAllImages(); });
+    return;
+  }
   impl_->ClearImages();
   Invalidate();
 }

@@ -112,7 +112,8 @@ class CPaintManagerUI {
   // Delivers queued asynchronous notifications (on WM_DUI_ASYNCNOTIFY).
   void DeliverAsyncNotifications();
 
-  // Timers on a control: each expiry raises "timer" with wParam = id.
+  // Timers on a control: each expiry raises "timer" with wParam = id. Called
+  // from another thread they take effect on the window's thread, shortly after.
   bool SetTimer(CControlUI* control, UINT id, UINT elapseMs);
   bool KillTimer(CControlUI* control, UINT id);
   void KillTimer(CControlUI* control);  // all of the control's timers
@@ -138,7 +139,7 @@ class CPaintManagerUI {
   // Images: decoded once and kept until ReloadAllImages.
   bool HasImage(const std::string& file);  // loads it if needed
   SIZE GetImageSize(const std::string& file);
-  void ReloadAllImages();
+  void ReloadAllImages();  // any thread
   std::string ResolvePath(const std::string& file) const;
 
   // Window metrics from the skin (unscaled values).

@@ -11,6 +11,7 @@
 #include <QPainterPath>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QThread>
 #include <QWindow>
 #include <atomic>
 #include <cmath>
@@ -333,6 +334,16 @@ QEvent::Type CMessageEvent::EventType() {
   return t;
 }
 
+QEvent::Type CFunctorEvent::EventType() {
+  static const QEvent::Type t = static_cast<QEvent::Type>(QEvent::registerEventType());
+  return t;
+}
+
+bool OnUiThread() {
+  QCoreApplication* app = QCoreApplication::instance();
+  return !app || QThread::currentThread() == app->thread();
+}
+
 // ---- registry ----
 
 namespace {
@@ -371,6 +382,14 @@ bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   // The host is unregistered (under this lock) before it is deleted, so it is
   // alive here; postEvent itself is thread-safe.
   QCoreApplication::postEvent(it->second, new CMessageEvent(msg, wParam, lParam));
+  return true;
+}
+
+bool PostToWindow(HWND hwnd, std::function<void()> fn) {
+  std::lock_guard<std::mutex> lock(g_registryMutex);
+  auto it = g_hosts.find(reinterpret_cast<std::uintptr_t>(hwnd));
+  if (it == g_hosts.end()) return false;
+  QCoreApplication::postEvent(it->second, new CFunctorEvent(std::move(fn)));
   return true;
 }
 
@@ -440,6 +459,10 @@ bool CWindowHost::event(QEvent* e) {
   if (e->type() == CMessageEvent::EventType()) {
     auto* m = static_cast<CMessageEvent*>(e);
     Send(m->msg, m->wParam, m->lParam);
+    return true;
+  }
+  if (e->type() == CFunctorEvent::EventType()) {
+    if (window_) static_cast<CFunctorEvent*>(e)->fn();
     return true;
   }
   if (e->type() == QEvent::WindowActivate && window_) {

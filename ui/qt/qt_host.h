@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 #include <map>
 #include <memory>
 #include <utility>
@@ -56,6 +57,17 @@ class CMessageEvent : public QEvent {
   WPARAM wParam;
   LPARAM lParam;
 };
+
+// A piece of work for a window's thread, posted like a message.
+class CFunctorEvent : public QEvent {
+ public:
+  static QEvent::Type EventType();
+  explicit CFunctorEvent(std::function<void()> f) : QEvent(EventType()), fn(std::move(f)) {}
+  std::function<void()> fn;
+};
+// Runs fn on the UI thread while the window exists (dropped otherwise).
+bool PostToWindow(HWND hwnd, std::function<void()> fn);
+bool OnUiThread();
 
 struct ModalState;
 

@@ -491,3 +491,18 @@ TEST_F(WindowTest, ReloadAllImagesRereadsChangedFiles) {
   w.Close();
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
 }
+
+TEST_F(WindowTest, TimersStartedAndStoppedFromAWorkerTakeEffectOnTheUiThread) {
+  TableWnd w;
+  Open(w);
+  CPaintManagerUI& pm = w.GetPaintManager();
+  CControlUI* lb = Find(w, "lb");
+  std::thread([&pm, lb] { pm.SetTimer(lb, 1, 5); }).join();
+  ASSERT_TRUE(WaitUntil([&] {
+    return std::count(w.messages.begin(), w.messages.end(), "timer:lb:1") >= 2;
+  }));
+  std::thread([&pm, lb] { pm.KillTimer(lb); }).join();
+  ASSERT_TRUE(WaitUntil([&] { return !pm.HasTimer(lb, 1); }));
+  w.Close();
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
+}
