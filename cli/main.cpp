@@ -182,13 +182,8 @@ int Run(const std::vector<std::string>& args) {
 
   // Creating the configuration store decides the main program's first run
   // and records it in set.ini; this tool must not use that first run up.
-  const std::string settingsFile = AppConfig::DefaultSettingsFolder() + kSettingsFileName;
-  const bool ranBefore =
-      IniGetInt(ReadTextFile(settingsFile).value_or(""), kInstallSection, "FirstRun", 0) != 0;
+  AppConfig::LeaveFirstRunToTheProgram();
   AppConfig& config = AppConfig::Instance();
-  if (!ranBefore && config.IsFirstRun()) {
-    IniWriteFileString(settingsFile, kInstallSection, "FirstRun", "0");
-  }
   if (options.version) {
     std::cout << kProgramName << " " << config.GetVersion() << "\n";
     return 0;

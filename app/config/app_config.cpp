@@ -1,5 +1,6 @@
 #include "app/config/app_config.h"
 
+#include <atomic>
 #include <cstdlib>
 
 #include "account/session/user_session.h"
@@ -41,15 +42,22 @@ std::string AppConfig::DefaultSettingsFolder() {
   return platform::GetExecutableFolder();
 }
 
+namespace {
+std::atomic<bool> gDecideFirstRun{true};
+}  // namespace
+
+void AppConfig::LeaveFirstRunToTheProgram() { gDecideFirstRun = false; }
+
 AppConfig& AppConfig::Instance() {
   // Function-local static: its initialisation is the creation lock, so
   // concurrent first calls create one store.
-  static AppConfig* const config =
-      new AppConfig(DefaultSettingsFolder(), platform::GetExecutableFolder(), UserSession::Instance());
+  static AppConfig* const config = new AppConfig(DefaultSettingsFolder(), platform::GetExecutableFolder(),
+                                                 UserSession::Instance(), gDecideFirstRun.load());
   return *config;
 }
 
-AppConfig::AppConfig(std::string settingsFolder, std::string programFolder, UserSession& session)
+AppConfig::AppConfig(std::string settingsFolder, std::string programFolder, UserSession& session,
+                     bool decideFirstRun)
     : settingsFolder_(platform::WithTrailingSeparator(std::move(settingsFolder))),
       programFolder_(programFolder.empty() ? settingsFolder_ : platform::WithTrailingSeparator(std::move(programFolder))),
       session_(session) {
@@ -71,7 +79,7 @@ AppConfig::AppConfig(std::string settingsFolder, std::string programFolder, User
   serviceSettings_ = ServiceSettingsFromIni(text);
 
   // Recorded at once, so that only this process start is the first run.
-  firstRun_ = IniGetInt(text, kInstallSection, kFirstRunKey, 0) == 0;
+  firstRun_ = decideFirstRun && IniGetInt(text, kInstallSection, kFirstRunKey, 0) == 0;
   if (firstRun_) WriteSetting(kFirstRunKey, "1");
 }
 

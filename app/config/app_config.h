@@ -32,6 +32,12 @@ class AppConfig {
   // thread-safe.
   static AppConfig& Instance();
 
+  // For tools that share the main program's settings (the command-line front
+  // end): the store that Instance() creates afterwards reads set.ini as usual
+  // but leaves the first-run decision, and the "FirstRun" key, to the main
+  // program. Call before the first Instance().
+  static void LeaveFirstRunToTheProgram();
+
   // The folder of set.ini for this process: $QUILLORA_HOME (with a trailing
   // separator) when set and not empty, else the executable's folder.
   static std::string DefaultSettingsFolder();
@@ -39,8 +45,10 @@ class AppConfig {
   // A store over `settingsFolder` (ending in a separator), taking the Update
   // program from `programFolder` (empty: the settings folder) and loading the
   // saved sign-in into `session`. Runs the whole creation, including the
-  // first-run decision. Tests and tools use it; the program uses Instance().
-  AppConfig(std::string settingsFolder, std::string programFolder, UserSession& session);
+  // first-run decision unless `decideFirstRun` is off (then this is never a
+  // first run and nothing is written). Tests use it; programs use Instance().
+  AppConfig(std::string settingsFolder, std::string programFolder, UserSession& session,
+            bool decideFirstRun = true);
   AppConfig(const AppConfig&) = delete;
   AppConfig& operator=(const AppConfig&) = delete;
 

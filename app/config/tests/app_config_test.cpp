@@ -61,6 +61,17 @@ TEST_F(AppConfigTest, FreshInstallTakesTheDefaultsAndRecordsTheFirstRunOnce) {
   EXPECT_EQ(Ini(), "[Install]\nFirstRun=1\n");
 }
 
+TEST_F(AppConfigTest, AToolLeavesTheFirstRunToTheProgram) {
+  WriteIni("[Install]\nAutoRun=1\n");
+  AppConfig tool(Folder(), "", session_, /*decideFirstRun=*/false);
+  EXPECT_FALSE(tool.IsFirstRun());
+  EXPECT_TRUE(tool.IsAutoRun());
+  EXPECT_EQ(Ini(), "[Install]\nAutoRun=1\n") << "a tool writes nothing at start";
+
+  AppConfig program(Folder(), "", session_);
+  EXPECT_TRUE(program.IsFirstRun()) << "the program's first run is still to come";
+}
+
 TEST_F(AppConfigTest, CloseExitIsStoredInverted) {
   WriteIni("[Install]\nCloseExit=1\nFirstRun=1\n");
   {
