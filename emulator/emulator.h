@@ -42,7 +42,7 @@ inline constexpr int kCodeChunkDuplicate = 40901;   // a chunk sent again
 inline constexpr int kCodeChunkNumbering = 40902;   // chunks/chunk/fileindex invalid or inconsistent
 inline constexpr int kCodeChunkSize = 40903;        // a chunk of the wrong length
 inline constexpr int kCodeTaskNotDone = 40910;      // taskdown before the task finished
-inline constexpr int kCodeUploadMissing = 40911;    // uploadtext/uploadfile repeated or mixed
+inline constexpr int kCodeUploadRepeated = 40911;    // uploadtext/uploadfile repeated or mixed
 inline constexpr int kCodeScanPending = 41000;      // wechatstate: not confirmed yet
 inline constexpr int kCodeUnknownLoginTag = 41001;  // wechatstate: tag never issued
 inline constexpr int kCodeInternal = 50000;         // the emulator could not store data (disk full)
@@ -221,7 +221,10 @@ class Emulator {
   std::string LastSmsCode(const std::string& mobile) const;  // empty when none sent
   std::string LastCaptchaAnswer() const;                     // empty when none issued
   void SetCaptchaRequired(bool required);  // safsmsverify and safloginquick then answer 28001
-  bool ConfirmScan(const std::string& logintag, const std::string& username = "");  // false: unknown tag
+  // Confirms a scan sign-in for the tag (false: unknown tag). The next
+  // wechatstate poll signs in `username` (created when new); an empty name
+  // makes a new WeChat user, a name starting with "qq_" a QQ user.
+  bool ConfirmScan(const std::string& logintag, const std::string& username = "");
   std::vector<std::string> IssuedLoginTags() const;
   void AddUser(const User& user);  // replaces a user with the same username
   std::optional<User> FindUser(const std::string& usernameOrMobile) const;

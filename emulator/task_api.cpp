@@ -314,7 +314,7 @@ void Emulator::Impl::RegisterTaskApi(httplib::Server& s) {
     if (!intParam("fileindex", &fileindex) || fileindex != 0 || !intParam("chunks", &chunks) || chunks < 1 ||
         !intParam("chunk", &chunk) || chunk >= chunks)
       return reject(kCodeChunkNumbering, "bad fileindex, chunks or chunk");
-    if (task->upload == Task::Upload::kText) return reject(kCodeUploadMissing, "the task already has its text");
+    if (task->upload == Task::Upload::kText) return reject(kCodeUploadRepeated, "the task already has its text");
     if (task->chunks >= 0 && task->chunks != chunks) return reject(kCodeChunkNumbering, "chunk count changed");
     if (task->uploadComplete || chunk < task->nextChunk) return reject(kCodeChunkDuplicate, "chunk already received");
     if (chunk > task->nextChunk) return reject(kCodeChunkOutOfOrder, "chunk out of order");
@@ -374,7 +374,7 @@ void Emulator::Impl::RegisterTaskApi(httplib::Server& s) {
     if (body->Value("tasktoken") != task->token || body->Value("timestamp") != task->timestamp)
       return CodeAnswer(kCodeTaskMismatch, "tasktoken or timestamp does not belong to the task");
     if (body->Value("fileindex") != "0") return CodeAnswer(kCodeChunkNumbering, "fileindex must be 0");
-    if (task->upload != Task::Upload::kNone) return CodeAnswer(kCodeUploadMissing, "the task already has its material");
+    if (task->upload != Task::Upload::kNone) return CodeAnswer(kCodeUploadRepeated, "the task already has its material");
     task->upload = Task::Upload::kText;
     task->text = body->Value("textvoice");
     task->bytes = task->text.size();

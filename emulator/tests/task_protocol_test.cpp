@@ -116,7 +116,7 @@ TEST_F(EmulatorTest, TextAndAudioTasksAnswerWithText) {
   Members upload = {{"fileindex", "0"}, {"tasktag", text.tag}, {"tasktoken", text.token},
                     {"textvoice", escaped}, {"timestamp", text.timestamp}};
   EXPECT_EQ(Api("uploadtext", upload, false)["code"].asInt(), 10000);
-  EXPECT_EQ(Api("uploadtext", upload, false)["code"].asInt(), kCodeUploadMissing) << "a second upload";
+  EXPECT_EQ(Api("uploadtext", upload, false)["code"].asInt(), kCodeUploadRepeated) << "a second upload";
   Json::Value done = WaitDone(text, info);
   ASSERT_EQ(done["code"].asInt(), 10000);
   EXPECT_EQ(done["txtcontent"].asString(), "[en] hello \xF0\x9F\x98\x80");
