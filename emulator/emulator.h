@@ -104,10 +104,12 @@ struct JournalEntry {
   std::string method;
   std::string path;      // decoded path, without the query
   std::string query;     // raw text after "?", empty when none
-  std::vector<std::pair<std::string, std::string>> headers;  // names as sent (httplib order)
-  std::string body;      // at most kJournalBodyLimit bytes of it
+  // Header lines, sorted by name without regard to case (the order on the
+  // wire is not kept); repeated names appear once per line.
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;      // at most kJournalBodyLimit bytes of it (uploadfile: 256)
   uint64_t bodySize = 0; // full size
-  int httpStatus = 0;    // status answered (0: dropped or hanging)
+  int httpStatus = 0;    // status answered (0: not yet, dropped or hanging)
   int code = 0;          // "code" of the answer when it was JSON with an integer code
   std::string Header(const std::string& name) const;  // case-insensitive; empty when absent
 };
