@@ -57,6 +57,38 @@ Json::Value EntryJson(const JournalEntry& e) {
   return v;
 }
 
+// Reads typed members of a control request; a member of the wrong type
+// spoils the request instead of throwing.
+class Fields {
+ public:
+  explicit Fields(const Json::Value& v) : v_(v) {}
+  bool Has(const char* key) const { return v_.isMember(key); }
+  int Int(const char* key, int dflt) { return Check(key, v_.get(key, dflt).isInt()) ? v_.get(key, dflt).asInt() : dflt; }
+  int64_t Int64(const char* key, int64_t dflt) {
+    return Check(key, v_.get(key, static_cast<Json::Int64>(dflt)).isInt64())
+               ? v_.get(key, static_cast<Json::Int64>(dflt)).asInt64()
+               : dflt;
+  }
+  std::string Str(const char* key, const std::string& dflt) {
+    return Check(key, v_.get(key, dflt).isString()) ? v_.get(key, dflt).asString() : dflt;
+  }
+  bool Bool(const char* key, bool dflt) {
+    return Check(key, v_.get(key, dflt).isBool()) ? v_.get(key, dflt).asBool() : dflt;
+  }
+  bool ok = true;
+  std::string error;
+
+ private:
+  bool Check(const char* key, bool typeOk) {
+    if (!typeOk && ok) {
+      ok = false;
+      error = std::string("member ") + key + " has the wrong type";
+    }
+    return typeOk;
+  }
+  const Json::Value& v_;
+};
+
 std::optional<Fault::Kind> KindFromText(const std::string& s) {
   if (s == "none") return Fault::Kind::kNone;
   if (s == "code") return Fault::Kind::kCode;
@@ -114,15 +146,18 @@ void Emulator::Impl::RegisterControl(httplib::Server& s) {
   s.Post("/control/fault", [this](const httplib::Request& req, httplib::Response& res) {
     auto v = ParseJson(req.body);
     if (!v || !(*v)["path"].isString()) return Error(res, "expected {\"path\":...,\"kind\":...}");
-    auto kind = KindFromText((*v).get("kind", "code").asString());
+    Fields in(*v);
+    auto kind = KindFromText(in.Str("kind", "code"));
     if (!kind) return Error(res, "kind is one of none, code, malformed, truncated, drop, hang");
     Fault f;
-    f.path = (*v)["path"].asString();
+    f.path = in.Str("path", "");
     f.kind = *kind;
-    f.code = (*v).get("code", 0).asInt();
-    f.httpStatus = (*v).get("httpStatus", 200).asInt();
-    f.delay = std::chrono::milliseconds((*v).get("delayMs", 0).asInt());
-    f.count = (*v).get("count", -1).asInt();
+    f.code = in.Int("code", 0);
+    f.httpStatus = in.Int("httpStatus", 200);
+    f.delay = std::chrono::milliseconds(std::max(0, in.Int("delayMs", 0)));
+    f.count = in.Int("count", -1);
+    if (!in.ok) return Error(res, in.error);
+    if (f.httpStatus < 100 || f.httpStatus > 599) return Error(res, "httpStatus must lie in 100..599");
     {
       std::lock_guard lock(mu);
       faults.erase(std::remove_if(faults.begin(), faults.end(),
@@ -155,11 +190,14 @@ void Emulator::Impl::RegisterControl(httplib::Server& s) {
   s.Post("/control/task", [this](const httplib::Request& req, httplib::Response& res) {
     auto v = ParseJson(req.body);
     if (!v) return Error(res, "expected a JSON object");
+    Fields in(*v);
     std::lock_guard lock(mu);
-    if (v->isMember("processingMs"))
-      taskBehaviour.processingTime = std::chrono::milliseconds((*v)["processingMs"].asInt());
-    if (v->isMember("processingCode")) taskBehaviour.processingCode = (*v)["processingCode"].asInt();
-    if (v->isMember("finalCode")) taskBehaviour.finalCode = (*v)["finalCode"].asInt();
+    TaskBehaviour b = taskBehaviour;
+    b.processingTime = std::chrono::milliseconds(std::max(0, in.Int("processingMs", static_cast<int>(b.processingTime.count()))));
+    b.processingCode = in.Int("processingCode", b.processingCode);
+    b.finalCode = in.Int("finalCode", b.finalCode);
+    if (!in.ok) return Error(res, in.error);
+    taskBehaviour = b;
     Json::Value out(Json::objectValue);
     out["processingMs"] = static_cast<Json::Int64>(taskBehaviour.processingTime.count());
     out["processingCode"] = taskBehaviour.processingCode;
@@ -170,20 +208,23 @@ void Emulator::Impl::RegisterControl(httplib::Server& s) {
   s.Post("/control/update", [this](const httplib::Request& req, httplib::Response& res) {
     auto v = ParseJson(req.body);
     if (!v) return Error(res, "expected a JSON object");
+    Fields in(*v);
     std::lock_guard lock(mu);
-    UpdateBehaviour& u = updateBehaviour;
-    if (v->isMember("code")) u.code = (*v)["code"].asInt();
-    if (v->isMember("version")) u.version = (*v)["version"].asString();
-    if (v->isMember("downloadUrl")) u.downloadUrl = (*v)["downloadUrl"].asString();
-    if (v->isMember("updateType")) u.updateType = (*v)["updateType"].asInt();
-    if (v->isMember("installer")) u.installerBytes = (*v)["installer"].asString();
-    if (v->isMember("checksum")) u.includeChecksum = (*v)["checksum"].asBool();
+    UpdateBehaviour u = updateBehaviour;
+    u.code = in.Int("code", u.code);
+    u.version = in.Str("version", u.version);
+    u.downloadUrl = in.Str("downloadUrl", u.downloadUrl);
+    u.updateType = in.Int("updateType", u.updateType);
+    u.installerBytes = in.Str("installer", u.installerBytes);
+    u.includeChecksum = in.Bool("checksum", u.includeChecksum);
+    if (!in.ok) return Error(res, in.error);
+    updateBehaviour = u;
     Ok(res);
   });
 
   s.Post("/control/time", [this](const httplib::Request& req, httplib::Response& res) {
     auto v = ParseJson(req.body);
-    if (!v || !(*v)["offset"].isIntegral()) return Error(res, "expected {\"offset\":seconds}");
+    if (!v || !(*v)["offset"].isInt64()) return Error(res, "expected {\"offset\":seconds}");
     std::lock_guard lock(mu);
     timeOffset = (*v)["offset"].asInt64();
     Ok(res);
@@ -235,7 +276,10 @@ void Emulator::Impl::RegisterControl(httplib::Server& s) {
     auto it = loginTags.find((*v)["logintag"].asString());
     if (it == loginTags.end()) return Error(res, "unknown logintag", 404);
     it->second.confirmed = true;
-    it->second.username = (*v).get("username", "").asString();
+    Fields in(*v);
+    std::string username = in.Str("username", "");
+    if (!in.ok) return Error(res, in.error);
+    it->second.username = username;
     Ok(res);
   });
 
@@ -250,15 +294,18 @@ void Emulator::Impl::RegisterControl(httplib::Server& s) {
     auto v = ParseJson(req.body);
     if (!v || !(*v)["username"].isString() || (*v)["username"].asString().empty())
       return Error(res, "expected {\"username\":...}");
+    Fields in(*v);
     User u;
-    u.username = (*v)["username"].asString();
-    u.usertoken = (*v).get("usertoken", "").asString();
-    u.nickname = (*v).get("nickname", "").asString();
-    u.bindmobile = (*v).get("bindmobile", "").asString();
-    u.accounttype = (*v).get("accounttype", 1).asInt();
-    u.vip = (*v).get("vip", false).asBool();
+    u.username = in.Str("username", "");
+    u.usertoken = in.Str("usertoken", "");
+    u.nickname = in.Str("nickname", "");
+    u.bindmobile = in.Str("bindmobile", "");
+    u.accounttype = in.Int("accounttype", 1);
+    u.vip = in.Bool("vip", false);
+    int64_t uid = in.Int64("uid", 0);
+    if (!in.ok) return Error(res, in.error);
     std::lock_guard lock(mu);
-    u.uid = (*v).isMember("uid") ? (*v)["uid"].asInt64() : nextUid++;
+    u.uid = uid > 0 ? uid : nextUid++;
     users[u.username] = u;
     Reply(res, UserInfo(u));
   });

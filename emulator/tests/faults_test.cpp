@@ -109,6 +109,9 @@ TEST_F(EmulatorTest, ControlPortDrivesTheSameSwitches) {
   EXPECT_EQ(Api("memparm", kMemparm)["code"].asInt(), 19025);
   EXPECT_EQ(Post(control + "/fault", R"({"path":"/x","kind":"explode"})").status, 400);
   EXPECT_EQ(Post(control + "/fault", "not json").status, 400);
+  EXPECT_EQ(Post(control + "/fault", R"({"path":"/x","code":"abc"})").status, 400) << "a wrong type, not a crash";
+  EXPECT_EQ(Post(control + "/update", R"({"checksum":"yes"})").status, 400);
+  EXPECT_EQ(Post(control + "/time", R"({"offset":1e300})").status, 400);
 
   ASSERT_EQ(Post(control + "/update", R"({"code":1,"version":"2.0.0"})").status, 200);
   EXPECT_EQ(emu.GetUpdate().version, "2.0.0");
