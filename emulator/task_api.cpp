@@ -187,6 +187,8 @@ void Emulator::Impl::MakeResult(const std::shared_ptr<Task>& shared) {
     if (!WriteFile(task.resultPath, shown)) task.resultPath.clear();
   }
   task.resultText = CutUtf8(shown, kPreviewLimit);
+  // Answers carry text as UTF-8; bytes that are not become U+FFFD.
+  if (!IsValidUtf8(task.resultText)) task.resultText = Utf16ToUtf8(Utf8ToUtf16(task.resultText));
   bool document = task.tasktype == "fanyi" && task.upload != Task::Upload::kText;
   if (document) {
     task.previewName = task.tag + "_" + to + ".txt";
