@@ -386,10 +386,14 @@ bool Emulator::Impl::Start() {
     std::lock_guard lock(mu);
     stopping = false;
   }
-  // A dropped connection makes the next write fail; that must not end the process.
-  if (std::signal(SIGPIPE, SIG_IGN) == SIG_ERR) {
-    lastError = "cannot ignore SIGPIPE";
-    return false;
+  // A dropped connection makes the next write fail; that must not end the
+  // process. A handler the embedding process installed itself is kept.
+  struct sigaction current {};
+  if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
   }
   std::error_code ec;
   if (opts.stateDir.empty()) {
