@@ -21,6 +21,17 @@ namespace DirectUI {
 
 namespace {
 
+// Hands one input event to a control; the point and wParam stay zero where
+// the event has none.
+void SendEvent(CControlUI* to, int type, POINT pt = {}, WPARAM wParam = 0) {
+  TEventUI e;
+  e.Type = type;
+  e.pSender = to;
+  e.ptMouse = pt;
+  e.wParam = wParam;
+  to->Event(e);
+}
+
 std::mutex g_pathMutex;
 std::string g_resourcePath;
 
@@ -325,18 +336,12 @@ void CPaintManagerUI::SetFocus(CControlUI* control) {
   CControlUI* old = focus_;
   focus_ = nullptr;
   if (old) {
-    TEventUI e;
-    e.Type = UIEVENT_KILLFOCUS;
-    e.pSender = old;
-    old->Event(e);
+    SendEvent(old, UIEVENT_KILLFOCUS);
     SendNotify(old, DUI_MSGTYPE_KILLFOCUS);
   }
   if (control && control->GetManager() == this && control->IsVisible() && control->IsEnabled()) {
     focus_ = control;
-    TEventUI e;
-    e.Type = UIEVENT_SETFOCUS;
-    e.pSender = control;
-    control->Event(e);
+    SendEvent(control, UIEVENT_SETFOCUS);
     SendNotify(control, DUI_MSGTYPE_SETFOCUS);
   }
 }
@@ -494,18 +499,10 @@ void CPaintManagerUI::HoverControl(CControlUI* control, POINT pt) {
   CControlUI* old = hover_;
   hover_ = control;
   if (old) {
-    TEventUI e;
-    e.Type = UIEVENT_MOUSELEAVE;
-    e.pSender = old;
-    e.ptMouse = pt;
-    old->Event(e);
+    SendEvent(old, UIEVENT_MOUSELEAVE, pt);
   }
   if (hover_ == control && control) {
-    TEventUI e;
-    e.Type = UIEVENT_MOUSEENTER;
-    e.pSender = control;
-    e.ptMouse = pt;
-    control->Event(e);
+    SendEvent(control, UIEVENT_MOUSEENTER, pt);
     if (auto* host = window_ ? window_->Host() : nullptr)
       host->setToolTip(ToQ(control->GetToolTip()));
   }
@@ -530,19 +527,11 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
       CControlUI* c = FindControl(pt);
       if (c && !c->IsEnabled()) c = nullptr;
       if (captured_) {
-        TEventUI e;
-        e.Type = UIEVENT_MOUSEMOVE;
-        e.pSender = captured_;
-        e.ptMouse = pt;
-        captured_->Event(e);
+        SendEvent(captured_, UIEVENT_MOUSEMOVE, pt);
       } else {
         HoverControl(c, pt);
         if (c) {
-          TEventUI e;
-          e.Type = UIEVENT_MOUSEMOVE;
-          e.pSender = c;
-          e.ptMouse = pt;
-          c->Event(e);
+          SendEvent(c, UIEVENT_MOUSEMOVE, pt);
         }
       }
       return false;
@@ -558,53 +547,32 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
       if (c->IsKeyboardEnabled()) SetFocus(c);
       if (hover_ != c && c->GetManager() != this) return false;  // a handler removed it
       captured_ = c;
-      TEventUI e;
-      e.Type = msg == WM_LBUTTONDOWN ? UIEVENT_BUTTONDOWN : UIEVENT_DBLCLICK;
-      e.pSender = c;
-      e.ptMouse = pt;
-      c->Event(e);
+      SendEvent(c, msg == WM_LBUTTONDOWN ? UIEVENT_BUTTONDOWN : UIEVENT_DBLCLICK, pt);
       return false;
     }
     case WM_LBUTTONUP: {
       CControlUI* c = captured_;
       captured_ = nullptr;
       if (!c) return false;
-      TEventUI e;
-      e.Type = UIEVENT_BUTTONUP;
-      e.pSender = c;
-      e.ptMouse = pt;
-      c->Event(e);
+      SendEvent(c, UIEVENT_BUTTONUP, pt);
       return false;
     }
     case WM_RBUTTONDOWN: {
       CControlUI* c = FindControl(pt);
       if (!c || !c->IsEnabled()) return false;
-      TEventUI e;
-      e.Type = UIEVENT_RBUTTONDOWN;
-      e.pSender = c;
-      e.ptMouse = pt;
-      c->Event(e);
+      SendEvent(c, UIEVENT_RBUTTONDOWN, pt);
       if (ParseBool(c->GetCustomAttribute("menu"))) SendNotify(c, DUI_MSGTYPE_MENU, 0, MAKELPARAM(pt.x, pt.y));
       return false;
     }
     case WM_MOUSEWHEEL: {
       CControlUI* c = FindControl(pt);
       if (!c) return false;
-      TEventUI e;
-      e.Type = UIEVENT_SCROLLWHEEL;
-      e.pSender = c;
-      e.ptMouse = pt;
-      e.wParam = wParam;
-      c->Event(e);
+      SendEvent(c, UIEVENT_SCROLLWHEEL, pt, wParam);
       return false;
     }
     case WM_KEYDOWN:
       if (focus_) {
-        TEventUI e;
-        e.Type = UIEVENT_KEYDOWN;
-        e.pSender = focus_;
-        e.wParam = wParam;
-        focus_->Event(e);
+        SendEvent(focus_, UIEVENT_KEYDOWN, POINT{}, wParam);
       }
       return false;
     case WM_SIZE:
