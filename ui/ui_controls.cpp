@@ -79,16 +79,12 @@ DWORD CLabelUI::CurrentTextColor() const {
   return textColor_ != 0 ? textColor_ : 0xFF000000;
 }
 
-void CLabelUI::PaintText(CRenderContext& ctx) {
+void CLabelUI::DrawLabelText(CRenderContext& ctx, DWORD color) {
   if (text_.empty()) return;
-  RECT rc = rcItem_;
-  RECT pad = GetTextPadding();
-  rc.left += pad.left;
-  rc.top += pad.top;
-  rc.right -= pad.right;
-  rc.bottom -= pad.bottom;
-  ctx.DrawText(rc, text_, CurrentTextColor(), font_, textStyle_, showHtml_);
+  ctx.DrawText(DeflateRect(rcItem_, GetTextPadding()), text_, color, font_, textStyle_, showHtml_);
 }
+
+void CLabelUI::PaintText(CRenderContext& ctx) { DrawLabelText(ctx, CurrentTextColor()); }
 
 void CLabelUI::SetAttribute(const std::string& name, const std::string& value) {
   if (name == "align") {
@@ -197,16 +193,7 @@ DWORD CButtonUI::CurrentButtonTextColor() const {
   return CurrentTextColor();
 }
 
-void CButtonUI::PaintText(CRenderContext& ctx) {
-  if (text_.empty()) return;
-  RECT rc = rcItem_;
-  RECT pad = GetTextPadding();
-  rc.left += pad.left;
-  rc.top += pad.top;
-  rc.right -= pad.right;
-  rc.bottom -= pad.bottom;
-  ctx.DrawText(rc, text_, CurrentButtonTextColor(), font_, textStyle_, showHtml_);
-}
+void CButtonUI::PaintText(CRenderContext& ctx) { DrawLabelText(ctx, CurrentButtonTextColor()); }
 
 void CButtonUI::SetAttribute(const std::string& name, const std::string& value) {
   if (name == "normalimage") SetNormalImage(value);
@@ -285,17 +272,8 @@ void COptionUI::PaintStatusImage(CRenderContext& ctx) {
 }
 
 void COptionUI::PaintText(CRenderContext& ctx) {
-  if (selected_ && selectedTextColor_ != 0 && !text_.empty()) {
-    RECT rc = rcItem_;
-    RECT pad = GetTextPadding();
-    rc.left += pad.left;
-    rc.top += pad.top;
-    rc.right -= pad.right;
-    rc.bottom -= pad.bottom;
-    ctx.DrawText(rc, text_, selectedTextColor_, font_, textStyle_, showHtml_);
-    return;
-  }
-  CButtonUI::PaintText(ctx);
+  if (selected_ && selectedTextColor_ != 0) DrawLabelText(ctx, selectedTextColor_);
+  else CButtonUI::PaintText(ctx);
 }
 
 void COptionUI::SetAttribute(const std::string& name, const std::string& value) {
@@ -421,13 +399,8 @@ void CEditBaseUI::UpdateNativeWidget() {
   if (!host_) return;
   QWidget* w = host_->Widget();
   if (!w || !w->parentWidget()) return;
-  RECT rc = rcItem_;
-  RECT pad = GetTextPadding();
   int b = Scale(borderSize_);
-  rc.left += pad.left + b;
-  rc.top += pad.top + b;
-  rc.right -= pad.right + b;
-  rc.bottom -= pad.bottom + b;
+  RECT rc = DeflateRect(DeflateRect(rcItem_, GetTextPadding()), {b, b, b, b});
   bool show = IsVisible() && !rc.IsEmpty();
   // Inside a scrolled container the editor must not spill over its parent.
   for (CControlUI* p = parent_; p && show; p = p->GetParent()) {

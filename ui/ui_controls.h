@@ -35,6 +35,9 @@ class CLabelUI : public CControlUI {
 
  protected:
   DWORD CurrentTextColor() const;
+  // Draws the text inside the text padding in the given colour; nothing for
+  // an empty text.
+  void DrawLabelText(CRenderContext& ctx, DWORD color);
   DWORD textColor_ = 0;
   DWORD disabledTextColor_ = 0;
   int font_ = -1;

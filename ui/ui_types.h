@@ -27,6 +27,10 @@ struct RECT {
   bool Contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
   friend bool operator==(const RECT&, const RECT&) = default;
 };
+// rc shrunk on each side by the matching side of by (insets, paddings).
+inline RECT DeflateRect(RECT rc, const RECT& by) {
+  return {rc.left + by.left, rc.top + by.top, rc.right - by.right, rc.bottom - by.bottom};
+}
 struct SIZE {
   int cx = 0, cy = 0;
   friend bool operator==(const SIZE&, const SIZE&) = default;
