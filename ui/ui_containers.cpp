@@ -181,21 +181,14 @@ void CContainerUI::SetFloatPos(CControlUI* child) {
 
 void CContainerUI::SetPos(RECT rc, bool needInvalidate) {
   CControlUI::SetPos(rc, needInvalidate);
-  RECT in = rc;
-  RECT inset = GetInset();
-  in.left += inset.left;
-  in.top += inset.top;
-  in.right -= inset.right;
-  in.bottom -= inset.bottom;
+  RECT in = DeflateRect(rc, GetInset());
   for (auto* c : items_) {
     if (!c->IsVisible()) continue;
     if (c->IsFloat()) {
       SetFloatPos(c);
       continue;
     }
-    RECT pad = c->GetPadding();
-    RECT r{in.left + pad.left, in.top + pad.top, in.right - pad.right, in.bottom - pad.bottom};
-    c->SetPos(r, false);
+    c->SetPos(DeflateRect(in, c->GetPadding()), false);
   }
 }
 
@@ -205,12 +198,7 @@ void CContainerUI::DoPaint(CRenderContext& ctx, const RECT& paint) {
   CControlUI::DoPaint(ctx, paint);
   if (items_.empty()) return;
   ctx.p.save();
-  RECT inner = rcItem_;
-  RECT inset = GetInset();
-  inner.left += inset.left;
-  inner.top += inset.top;
-  inner.right -= inset.right;
-  inner.bottom -= inset.bottom;
+  RECT inner = DeflateRect(rcItem_, GetInset());
   ctx.p.setClipRect(ToQRect(rcItem_), Qt::IntersectClip);
   for (auto* c : items_) {
     if (!c->IsVisible() || c->IsFloat()) continue;
@@ -291,84 +279,7 @@ struct LayoutSlot {
 
 void CVerticalLayoutUI::SetPos(RECT rc, bool needInvalidate) {
   CControlUI::SetPos(rc, needInvalidate);
-  RECT inset = GetInset();
-  RECT in{rc.left + inset.left, rc.top + inset.top, rc.right - inset.right, rc.bottom - inset.bottom};
-  if (scrollRange_.cy > 0 && vScroll_) in.right -= Scale(8);
-  int availW = std::max(0, in.Width()), availH = std::max(0, in.Height());
-  int pad = GetChildPadding();
-
-  std::vector<LayoutSlot> lanes;
-  int fixedTotal = 0;
-  for (auto* c : items_) {
-    if (!c->IsVisible()) continue;
-    if (c->IsFloat()) {
-      SetFloatPos(c);
-      continue;
-    }
-    RECT p = c->GetPadding();
-    SIZE sz = c->EstimateSize({availW - p.left - p.right, availH});
-    LayoutSlot s{c, sz.cy, sz.cy == 0, c->GetMinHeight(), c->GetMaxHeight()};
-    if (!s.flexible) {
-      s.size = std::clamp(s.size, s.lo, std::max(s.lo, s.hi));
-      fixedTotal += s.size;
-    }
-    fixedTotal += p.top + p.bottom;
-    lanes.push_back(s);
-  }
-  if (!lanes.empty()) fixedTotal += pad * static_cast<int>(lanes.size() - 1);
-
-  // Flexible items share the remainder; one clamped by its min/max leaves the
-  // others a different share, so settle those first.
-  int remaining = availH - fixedTotal;
-  std::vector<LayoutSlot*> flex;
-  for (auto& s : lanes)
-    if (s.flexible) flex.push_back(&s);
-  bool changed = true;
-  while (changed && !flex.empty()) {
-    changed = false;
-    int share = std::max(0, remaining) / static_cast<int>(flex.size());
-    for (auto it = flex.begin(); it != flex.end(); ++it) {
-      LayoutSlot* s = *it;
-      int clamped = std::clamp(share, s->lo, std::max(s->lo, s->hi));
-      if (clamped != share) {
-        s->size = clamped;
-        remaining -= clamped;
-        flex.erase(it);
-        changed = true;
-        break;
-      }
-    }
-  }
-  if (!flex.empty()) {
-    int share = std::max(0, remaining) / static_cast<int>(flex.size());
-    int extra = std::max(0, remaining) - share * static_cast<int>(flex.size());
-    for (auto* s : flex) {
-      s->size = share + (extra > 0 ? 1 : 0);
-      if (extra > 0) --extra;
-    }
-  }
-
-  int contentH = 0;
-  for (auto& s : lanes) {
-    RECT p = s.c->GetPadding();
-    contentH += s.size + p.top + p.bottom;
-  }
-  if (!lanes.empty()) contentH += pad * static_cast<int>(lanes.size() - 1);
-  ProcessScroll({availW, contentH}, in);
-
-  int y = in.top - scrollPos_.cy;
-  for (auto& s : lanes) {
-    RECT p = s.c->GetPadding();
-    SIZE est = s.c->EstimateSize({availW - p.left - p.right, availH});
-    int w = est.cx;
-    if (w == 0) w = availW - p.left - p.right;
-    w = std::clamp(w, s.c->GetMinWidth(), std::max(s.c->GetMinWidth(), s.c->GetMaxWidth()));
-    w = std::min(w, std::max(0, availW - p.left - p.right));
-    y += p.top;
-    RECT r{in.left + p.left, y, in.left + p.left + w, y + s.size};
-    s.c->SetPos(r, false);
-    y += s.size + p.bottom + pad;
-  }
+  LayOutLine(rc, true);
 }
 
 // ---- horizontal ----
@@ -381,11 +292,29 @@ void* CHorizontalLayoutUI::GetInterface(const std::string& name) {
 
 void CHorizontalLayoutUI::SetPos(RECT rc, bool needInvalidate) {
   CControlUI::SetPos(rc, needInvalidate);
-  RECT inset = GetInset();
-  RECT in{rc.left + inset.left, rc.top + inset.top, rc.right - inset.right, rc.bottom - inset.bottom};
-  if (scrollRange_.cx > 0 && hScroll_) in.bottom -= Scale(8);
+  LayOutLine(rc, false);
+}
+
+// ---- line layout shared by both directions ----
+
+void CContainerUI::LayOutLine(RECT rc, bool vertical) {
+  // "Along" is the layout's direction, "across" the other one.
+  auto along = [vertical](SIZE sz) { return vertical ? sz.cy : sz.cx; };
+  auto across = [vertical](SIZE sz) { return vertical ? sz.cx : sz.cy; };
+  auto padAlong = [vertical](RECT p) { return vertical ? p.top + p.bottom : p.left + p.right; };
+  auto padAcross = [vertical](RECT p) { return vertical ? p.left + p.right : p.top + p.bottom; };
+
+  RECT in = DeflateRect(rc, GetInset());
+  // A scrolling layout leaves room for its bar beside the content.
+  if (vertical && scrollRange_.cy > 0 && vScroll_) in.right -= Scale(8);
+  if (!vertical && scrollRange_.cx > 0 && hScroll_) in.bottom -= Scale(8);
   int availW = std::max(0, in.Width()), availH = std::max(0, in.Height());
+  int availAlong = vertical ? availH : availW, availAcross = vertical ? availW : availH;
   int pad = GetChildPadding();
+  // A child is offered the whole length and the breadth its padding leaves.
+  auto estimate = [&](CControlUI* c, RECT p) {
+    return c->EstimateSize(vertical ? SIZE{availW - padAcross(p), availH} : SIZE{availW, availH - padAcross(p)});
+  };
 
   std::vector<LayoutSlot> lanes;
   int fixedTotal = 0;
@@ -396,18 +325,21 @@ void CHorizontalLayoutUI::SetPos(RECT rc, bool needInvalidate) {
       continue;
     }
     RECT p = c->GetPadding();
-    SIZE sz = c->EstimateSize({availW, availH - p.top - p.bottom});
-    LayoutSlot s{c, sz.cx, sz.cx == 0, c->GetMinWidth(), c->GetMaxWidth()};
+    int size = along(estimate(c, p));
+    LayoutSlot s{c, size, size == 0, vertical ? c->GetMinHeight() : c->GetMinWidth(),
+                 vertical ? c->GetMaxHeight() : c->GetMaxWidth()};
     if (!s.flexible) {
       s.size = std::clamp(s.size, s.lo, std::max(s.lo, s.hi));
       fixedTotal += s.size;
     }
-    fixedTotal += p.left + p.right;
+    fixedTotal += padAlong(p);
     lanes.push_back(s);
   }
   if (!lanes.empty()) fixedTotal += pad * static_cast<int>(lanes.size() - 1);
 
-  int remaining = availW - fixedTotal;
+  // Flexible items share the remainder; one clamped by its min/max leaves the
+  // others a different share, so settle those first.
+  int remaining = availAlong - fixedTotal;
   std::vector<LayoutSlot*> flex;
   for (auto& s : lanes)
     if (s.flexible) flex.push_back(&s);
@@ -436,26 +368,29 @@ void CHorizontalLayoutUI::SetPos(RECT rc, bool needInvalidate) {
     }
   }
 
-  int contentW = 0;
-  for (auto& s : lanes) {
-    RECT p = s.c->GetPadding();
-    contentW += s.size + p.left + p.right;
-  }
-  if (!lanes.empty()) contentW += pad * static_cast<int>(lanes.size() - 1);
-  ProcessScroll({contentW, availH}, in);
+  int content = 0;
+  for (auto& s : lanes) content += s.size + padAlong(s.c->GetPadding());
+  if (!lanes.empty()) content += pad * static_cast<int>(lanes.size() - 1);
+  ProcessScroll(vertical ? SIZE{availW, content} : SIZE{content, availH}, in);
 
-  int x = in.left - scrollPos_.cx;
+  int at = vertical ? in.top - scrollPos_.cy : in.left - scrollPos_.cx;
   for (auto& s : lanes) {
     RECT p = s.c->GetPadding();
-    SIZE est = s.c->EstimateSize({availW, availH - p.top - p.bottom});
-    int h = est.cy;
-    if (h == 0) h = availH - p.top - p.bottom;
-    h = std::clamp(h, s.c->GetMinHeight(), std::max(s.c->GetMinHeight(), s.c->GetMaxHeight()));
-    h = std::min(h, std::max(0, availH - p.top - p.bottom));
-    x += p.left;
-    RECT r{x, in.top + p.top, x + s.size, in.top + p.top + h};
-    s.c->SetPos(r, false);
-    x += s.size + p.right + pad;
+    int room = availAcross - padAcross(p);
+    int breadth = across(estimate(s.c, p));
+    if (breadth == 0) breadth = room;
+    int lo = vertical ? s.c->GetMinWidth() : s.c->GetMinHeight();
+    int hi = vertical ? s.c->GetMaxWidth() : s.c->GetMaxHeight();
+    breadth = std::min(std::clamp(breadth, lo, std::max(lo, hi)), std::max(0, room));
+    if (vertical) {
+      at += p.top;
+      s.c->SetPos({in.left + p.left, at, in.left + p.left + breadth, at + s.size}, false);
+      at += s.size + p.bottom + pad;
+    } else {
+      at += p.left;
+      s.c->SetPos({at, in.top + p.top, at + s.size, in.top + p.top + breadth}, false);
+      at += s.size + p.right + pad;
+    }
   }
 }
 
@@ -518,21 +453,6 @@ bool CTabLayoutUI::SelectItem(int index) {
 }
 
 bool CTabLayoutUI::SelectItem(CControlUI* control) { return SelectItem(GetItemIndex(control)); }
-
-void CTabLayoutUI::SetPos(RECT rc, bool needInvalidate) {
-  CControlUI::SetPos(rc, needInvalidate);
-  RECT inset = GetInset();
-  RECT in{rc.left + inset.left, rc.top + inset.top, rc.right - inset.right, rc.bottom - inset.bottom};
-  for (auto* c : items_) {
-    if (!c->IsVisible()) continue;
-    if (c->IsFloat()) {
-      SetFloatPos(c);
-      continue;
-    }
-    RECT p = c->GetPadding();
-    c->SetPos({in.left + p.left, in.top + p.top, in.right - p.right, in.bottom - p.bottom}, false);
-  }
-}
 
 void CTabLayoutUI::SetAttribute(const std::string& name, const std::string& value) {
   if (name == "selectedid") {

@@ -52,6 +52,8 @@ class CContainerUI : public CControlUI {
   void SetFloatPos(CControlUI* child);
   void PaintScrollBars(CRenderContext& ctx);
   void ProcessScroll(SIZE contentSize, RECT rcAvail);
+  // Lays the children out one after another, top to bottom or left to right.
+  void LayOutLine(RECT rc, bool vertical);
 
   std::vector<CControlUI*> items_;
   RECT rcInset_;
@@ -89,7 +91,6 @@ class CTabLayoutUI : public CContainerUI {
   // index out of range (the selection is then unchanged).
   virtual bool SelectItem(int index);
   bool SelectItem(CControlUI* control);
-  void SetPos(RECT rc, bool needInvalidate = true) override;
   void SetAttribute(const std::string& name, const std::string& value) override;
 
  protected:
