@@ -17,4 +17,9 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view bytes);
 
+// True when the two are equal with ASCII letters compared without regard to
+// case; every other byte (UTF-8 included) must match exactly. Independent of
+// the C locale.
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
+
 }  // namespace quillora

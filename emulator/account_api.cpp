@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/codec.h"
+#include "common/text.h"
 #include "emulator/emulator_impl.h"
 #include "emulator/picture.h"
 
@@ -24,12 +25,6 @@ const std::vector<std::string> kDeviceMembers = {"deviceid", "deviceos", "device
 std::vector<std::string> With(std::vector<std::string> base, std::initializer_list<const char*> more) {
   for (const char* m : more) base.emplace_back(m);
   return base;
-}
-
-bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
 }
 
 std::string HtmlEscape(const std::string& s) {
@@ -125,7 +120,7 @@ void Emulator::Impl::RegisterAccountApi(httplib::Server& s) {
   };
   auto captchaOk = [this](const FlatBody& body) {  // with mu held
     auto it = captchas.find(body.Value("deviceid"));
-    return it != captchas.end() && !body.Value("imgcode").empty() && EqualsIgnoreCase(it->second, body.Value("imgcode"));
+    return it != captchas.end() && !body.Value("imgcode").empty() && EqualsIgnoringAsciiCase(it->second, body.Value("imgcode"));
   };
   auto issueSms = [this](const std::string& mobile) {  // with mu held
     std::string digits;

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <vector>
 
+#include "common/text.h"
+
 namespace quillora::emulator {
 namespace {
 
@@ -84,15 +86,6 @@ bool IsAsciiText(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
 size_t Utf8Length(unsigned char lead) {
   if (lead < 0x80) return 1;
   if ((lead & 0xE0) == 0xC0) return 2;
@@ -128,7 +121,7 @@ std::string TranslateLine(std::string_view line, std::string_view to) {
       if (IsAsciiText(e.source)) {
         size_t end = i + e.source.size();
         if (!atWordStart || (end < line.size() && IsWordByte(line[end]))) continue;
-        if (!EqualsIgnoreCase(candidate, e.source)) continue;
+        if (!EqualsIgnoringAsciiCase(candidate, e.source)) continue;
       } else if (candidate != e.source) {
         continue;
       }

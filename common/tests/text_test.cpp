@@ -32,5 +32,15 @@ TEST(Text, LoneSurrogatesBecomeReplacementCharacters) {
   EXPECT_EQ(Utf16ToUtf8(broken), "a\xef\xbf\xbd" "b\xef\xbf\xbd");
 }
 
+TEST(Text, CaseIsIgnoredForAsciiLettersOnly) {
+  EXPECT_TRUE(EqualsIgnoringAsciiCase("Software\\Quillora", "SOFTWARE\\quillora"));
+  EXPECT_TRUE(EqualsIgnoringAsciiCase("", ""));
+  EXPECT_FALSE(EqualsIgnoringAsciiCase("UID", "UI"));
+  EXPECT_FALSE(EqualsIgnoringAsciiCase("[", "{"));  // 0x5B and 0x7B differ by the case bit only
+  // Other letters must match byte for byte: É (C3 89) is not é (C3 A9).
+  EXPECT_FALSE(EqualsIgnoringAsciiCase("\xc3\x89", "\xc3\xa9"));
+  EXPECT_TRUE(EqualsIgnoringAsciiCase("\xc3\xa9x", "\xc3\xa9X"));
+}
+
 }  // namespace
 }  // namespace quillora

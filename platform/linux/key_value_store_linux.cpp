@@ -31,15 +31,6 @@ constexpr std::string_view kHeader = "# Quillora per-user values 1";
 constexpr char kFileName[] = "values";
 constexpr char kLockName[] = "values.lock";
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
-
 struct Value {
   std::string name;
   std::string data;
@@ -98,13 +89,13 @@ std::optional<std::string> Unescape(std::string_view s) {
 
 Key* FindKey(Contents& contents, std::string_view path) {
   for (Key& k : contents)
-    if (EqualsNoCase(k.path, path)) return &k;
+    if (EqualsIgnoringAsciiCase(k.path, path)) return &k;
   return nullptr;
 }
 
 Value* FindValue(Key& key, std::string_view name) {
   for (Value& v : key.values)
-    if (EqualsNoCase(v.name, name)) return &v;
+    if (EqualsIgnoringAsciiCase(v.name, name)) return &v;
   return nullptr;
 }
 
@@ -295,7 +286,7 @@ bool KeyValueStore::DeleteValue(std::string_view keyPath, std::string_view value
     Key* key = FindKey(c, keyPath);
     if (!key) return false;
     const auto before = key->values.size();
-    std::erase_if(key->values, [&](const Value& v) { return EqualsNoCase(v.name, valueName); });
+    std::erase_if(key->values, [&](const Value& v) { return EqualsIgnoringAsciiCase(v.name, valueName); });
     return key->values.size() != before;
   });
 }
