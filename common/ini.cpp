@@ -10,6 +10,8 @@
 #include <system_error>
 #include <vector>
 
+#include "common/text.h"
+
 namespace quillora {
 namespace {
 
@@ -21,15 +23,6 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
   return s;
-}
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
 }
 
 // One physical line: its content without the line ending, and the ending.
@@ -115,9 +108,9 @@ std::optional<std::string> IniGetString(std::string_view text, std::string_view 
     if (p.kind == LineKind::Section) {
       // Only the first section of a name counts.
       if (inSection) return std::nullopt;
-      inSection = !sectionSeen && EqualsNoCase(p.name, section);
+      inSection = !sectionSeen && EqualsIgnoringAsciiCase(p.name, section);
       sectionSeen = sectionSeen || inSection;
-    } else if (inSection && p.kind == LineKind::Entry && EqualsNoCase(p.name, key)) {
+    } else if (inSection && p.kind == LineKind::Entry && EqualsIgnoringAsciiCase(p.name, key)) {
       return std::string(StripQuotes(p.value));
     }
   }
@@ -166,10 +159,10 @@ std::string IniSetString(std::string_view text, std::string_view section, std::s
     const Parsed p = ParseLine(lines[i].content);
     if (p.kind == LineKind::Section) {
       if (header != kNone) break;
-      if (EqualsNoCase(p.name, section)) header = i;
+      if (EqualsIgnoringAsciiCase(p.name, section)) header = i;
     } else if (header != kNone && p.kind == LineKind::Entry) {
       lastEntry = i;
-      if (keyLine == kNone && EqualsNoCase(p.name, key)) keyLine = i;
+      if (keyLine == kNone && EqualsIgnoringAsciiCase(p.name, key)) keyLine = i;
     }
   }
 
@@ -283,18 +276,18 @@ bool IniWriteFileString(const std::string& path, std::string_view section, std::
 
 ServiceSettings ServiceSettingsFromIni(std::string_view iniText) {
   ServiceSettings s = DefaultServiceSettings();
-  auto take = [&](const char* key, std::string& field) {
-    auto v = IniGetString(iniText, kServiceSection, key);
-    if (v && !v->empty()) field = std::move(*v);
-  };
-  take(kServiceApiKey, s.apiBase);
-  take(kServicePagesKey, s.pageBase);
-  take(kServicePreviewKey, s.previewBase);
-  take(kServiceStatisticsKey, s.statsBase);
-  take(kServiceUpdateKey, s.updateBase);
-  take(kServiceChatKey, s.chatPage);
-  take(kServiceCaFileKey, s.caFile);
+  for (const ServiceSettingsKey& key : kServiceSettingsKeys) {
+    auto v = IniGetString(iniText, kServiceSection, key.name);
+    if (v && !v->empty()) s.*key.field = std::move(*v);
+  }
   return s;
+}
+
+std::string ServiceSettingsIniSection(const ServiceSettings& settings) {
+  std::string out = std::string("[") + kServiceSection + "]\n";
+  for (const ServiceSettingsKey& key : kServiceSettingsKeys)
+    out += std::string(key.name) + "=" + EncodeValue(settings.*key.field) + "\n";
+  return out;
 }
 
 }  // namespace quillora

@@ -56,4 +56,9 @@ bool IniWriteFileString(const std::string& path, std::string_view section, std::
 // the value of DefaultServiceSettings().
 ServiceSettings ServiceSettingsFromIni(std::string_view iniText);
 
+// The "Service" section for `settings` as INI text: the section line, then one
+// line per key of kServiceSettingsKeys, each ended by "\n". Values are written
+// so that ServiceSettingsFromIni reads them back unchanged.
+std::string ServiceSettingsIniSection(const ServiceSettings& settings);
+
 }  // namespace quillora

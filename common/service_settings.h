@@ -27,6 +27,20 @@ inline constexpr char kServiceUpdateKey[] = "Update";
 inline constexpr char kServiceChatKey[] = "Chat";
 inline constexpr char kServiceCaFileKey[] = "CAFile";
 
+// Each key of the "Service" section and the field it fills, in the order the
+// keys are written; readers and writers of the section go through this list
+// so that a new key cannot be forgotten by one of them.
+struct ServiceSettingsKey {
+  const char* name;
+  std::string ServiceSettings::*field;
+};
+inline constexpr ServiceSettingsKey kServiceSettingsKeys[] = {
+    {kServiceApiKey, &ServiceSettings::apiBase},       {kServicePagesKey, &ServiceSettings::pageBase},
+    {kServicePreviewKey, &ServiceSettings::previewBase}, {kServiceStatisticsKey, &ServiceSettings::statsBase},
+    {kServiceUpdateKey, &ServiceSettings::updateBase},   {kServiceChatKey, &ServiceSettings::chatPage},
+    {kServiceCaFileKey, &ServiceSettings::caFile},
+};
+
 // The production hosts, used for every key that set.ini leaves out.
 ServiceSettings DefaultServiceSettings();
 

@@ -1,6 +1,7 @@
 // The control port: the switches of the C++ interface as JSON over HTTP, for
 // the run command and for curl. Requests to it are not journaled.
 #include "common/codec.h"
+#include "common/ini.h"
 #include "common/text.h"
 #include "emulator/emulator_impl.h"
 
@@ -326,13 +327,8 @@ void Emulator::Impl::RegisterControl(httplib::Server& s) {
     Reply(res, list);
   });
 
-  s.Get("/control/settings", [this, base](const httplib::Request&, httplib::Response& res) {
-    std::string ini = std::string("[") + kServiceSection + "]\n" + kServiceApiKey + "=" + base("https", apiPort) +
-                      "\n" + kServicePagesKey + "=" + base("http", pagesPort) + "\n" + kServicePreviewKey + "=" +
-                      base("http", previewPort) + "\n" + kServiceStatisticsKey + "=" + base("https", statsPort) +
-                      "\n" + kServiceUpdateKey + "=" + base("http", updatePort) + "\n" + kServiceChatKey + "=" +
-                      base("http", pagesPort) + "/chat\n" + kServiceCaFileKey + "=" + tls.caFile + "\n";
-    res.set_content(ini, "text/plain; charset=utf-8");
+  s.Get("/control/settings", [this](const httplib::Request&, httplib::Response& res) {
+    res.set_content(ServiceSettingsIniSection(Settings()), "text/plain; charset=utf-8");
   });
 
   s.set_error_handler([](const httplib::Request&, httplib::Response& res) {

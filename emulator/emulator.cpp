@@ -15,8 +15,11 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 
 #include "common/codec.h"
+#include "common/ini.h"
+#include "common/text.h"
 #include "emulator/emulator_impl.h"
 #include "emulator/translation.h"
 
@@ -83,11 +86,7 @@ Answer CodeAnswer(int code, const std::string& message) {
 
 std::string JournalEntry::Header(const std::string& name) const {
   for (const auto& [k, v] : headers) {
-    if (k.size() == name.size() &&
-        std::equal(k.begin(), k.end(), name.begin(), [](char a, char b) {
-          return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-        }))
-      return v;
+    if (EqualsIgnoringAsciiCase(k, name)) return v;
   }
   return std::string();
 }
@@ -583,72 +582,49 @@ std::string Emulator::ControlBase() const { return Base("http", impl_->controlPo
 std::string Emulator::CaFile() const { return impl_->tls.caFile; }
 std::string Emulator::StateDir() const { return impl_->stateDir; }
 
-ServiceSettings Emulator::Settings() const {
+ServiceSettings Emulator::Impl::Settings() const {
   ServiceSettings s;
-  s.apiBase = ApiBase();
-  s.pageBase = PageBase();
-  s.previewBase = PreviewBase();
-  s.statsBase = StatsBase();
-  s.updateBase = UpdateBase();
-  s.chatPage = PageBase() + "/chat";
-  s.caFile = CaFile();
+  s.apiBase = Base("https", apiPort);
+  s.pageBase = Base("http", pagesPort);
+  s.previewBase = Base("http", previewPort);
+  s.statsBase = Base("https", statsPort);
+  s.updateBase = Base("http", updatePort);
+  s.chatPage = s.pageBase + "/chat";
+  s.caFile = tls.caFile;
   return s;
 }
 
-std::string Emulator::ServiceIniSection() const {
-  ServiceSettings s = Settings();
-  std::string out = std::string("[") + kServiceSection + "]\n";
-  auto line = [&out](const char* key, const std::string& value) { out += std::string(key) + "=" + value + "\n"; };
-  line(kServiceApiKey, s.apiBase);
-  line(kServicePagesKey, s.pageBase);
-  line(kServicePreviewKey, s.previewBase);
-  line(kServiceStatisticsKey, s.statsBase);
-  line(kServiceUpdateKey, s.updateBase);
-  line(kServiceChatKey, s.chatPage);
-  line(kServiceCaFileKey, s.caFile);
-  return out;
-}
+ServiceSettings Emulator::Settings() const { return impl_->Settings(); }
+
+std::string Emulator::ServiceIniSection() const { return ServiceSettingsIniSection(Settings()); }
 
 bool Emulator::WriteServiceIni(const std::string& path) const {
   // Keep every other section of an existing file (the user's own settings
-  // live in it); only the "Service" section is replaced.
-  std::string kept;
-  {
-    std::ifstream in(path, std::ios::binary);
-    std::string line;
-    bool inService = false;
-    while (in && std::getline(in, line)) {
-      std::string t = line;
-      if (!t.empty() && t.back() == '\r') t.pop_back();
-      size_t a = t.find_first_not_of(" \t");
-      if (a != std::string::npos && t[a] == '[') {
-        size_t b = t.find(']', a);
-        std::string name = t.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1);
-        inService = name.size() == std::strlen(kServiceSection) &&
-                    std::equal(name.begin(), name.end(), kServiceSection, [](char x, char y) {
-                      return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-                    });
-      }
-      if (!inService) kept += line + "\n";
-    }
-  }
-  if (!kept.empty() && kept.back() != '\n') kept += '\n';
-  std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out << kept << ServiceIniSection();
-    out.flush();
-    if (!out) {
-      std::error_code ec;
-      fs::remove(tmp, ec);
-      return false;
-    }
-  }
+  // live in it); only the "Service" section is replaced. A file that exists
+  // but cannot be read is left alone rather than replaced by the section.
+  std::string existing;
   std::error_code ec;
-  fs::rename(tmp, path, ec);
-  if (ec) fs::remove(tmp, ec);
-  return !ec;
+  if (fs::exists(path, ec)) {
+    auto text = ReadTextFile(path);
+    if (!text) return false;
+    existing = std::move(*text);
+  }
+  std::string kept;
+  std::istringstream in(existing);
+  std::string line;
+  bool inService = false;
+  while (std::getline(in, line)) {
+    std::string t = line;
+    if (!t.empty() && t.back() == '\r') t.pop_back();
+    size_t a = t.find_first_not_of(" \t");
+    if (a != std::string::npos && t[a] == '[') {
+      size_t b = t.find(']', a);
+      std::string name = t.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1);
+      inService = EqualsIgnoringAsciiCase(name, kServiceSection);
+    }
+    if (!inService) kept += line + "\n";
+  }
+  return WriteTextFileAtomically(path, kept + ServiceIniSection());
 }
 
 std::vector<JournalEntry> Emulator::Journal() const {

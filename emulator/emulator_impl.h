@@ -106,6 +106,8 @@ class Emulator::Impl {
                                     const std::vector<std::string>& required, Answer* failure);
 
   int64_t ServerTime() const;
+  // The base addresses of the running servers and the CA file to trust.
+  ServiceSettings Settings() const;
   std::string NewId(const char* prefix, size_t hexDigits);
   std::shared_ptr<Task> FindTask(const std::string& tag) const;
   void MakeResult(const std::shared_ptr<Task>& task);  // without task->mu held

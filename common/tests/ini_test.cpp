@@ -172,5 +172,21 @@ TEST(ServiceSettingsIni, MissingOrEmptyKeysTakeTheDefaults) {
   EXPECT_EQ(ServiceSettingsFromIni("").apiBase, defaults.apiBase);
 }
 
+TEST(ServiceSettingsIni, TheWrittenSectionReadsBackFieldForField) {
+  ServiceSettings s;
+  s.apiBase = "https://127.0.0.1:8443";
+  s.pageBase = "http://127.0.0.1:8080";
+  s.previewBase = "http://127.0.0.1:8081";
+  s.statsBase = "https://127.0.0.1:8444";
+  s.updateBase = "http://127.0.0.1:8082";
+  s.chatPage = "http://127.0.0.1:8080/chat";
+  s.caFile = " /tmp/a folder/ca.pem ";  // blanks at the ends survive the round trip
+  const std::string text = ServiceSettingsIniSection(s);
+  EXPECT_EQ(text.substr(0, text.find('\n') + 1), "[Service]\n");
+  EXPECT_NE(text.find("\nApi=https://127.0.0.1:8443\nPages=http://127.0.0.1:8080\n"), std::string::npos) << text;
+  const ServiceSettings back = ServiceSettingsFromIni(text);
+  for (const ServiceSettingsKey& key : kServiceSettingsKeys) EXPECT_EQ(back.*key.field, s.*key.field) << key.name;
+}
+
 }  // namespace
 }  // namespace quillora

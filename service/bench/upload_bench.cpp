@@ -152,14 +152,8 @@ int Main(int argc, char** argv) {
     return 1;
   }
   ServiceSettings settings;
-  const auto get = [&](const char* key) { return IniGetString(*ini, kServiceSection, key).value_or(""); };
-  settings.apiBase = get(kServiceApiKey);
-  settings.pageBase = get(kServicePagesKey);
-  settings.previewBase = get(kServicePreviewKey);
-  settings.statsBase = get(kServiceStatisticsKey);
-  settings.updateBase = get(kServiceUpdateKey);
-  settings.chatPage = get(kServiceChatKey);
-  settings.caFile = get(kServiceCaFileKey);
+  for (const ServiceSettingsKey& key : kServiceSettingsKeys)
+    settings.*key.field = IniGetString(*ini, kServiceSection, key.name).value_or("");
   ConfigureRemoteServices(settings);
 
   const std::string source = dir.path() + "big.mp3";
