@@ -28,15 +28,6 @@ using namespace quillora::emulator;
 using namespace quillora::emulator::testing;
 using Clock = std::chrono::steady_clock;
 
-Json::Value Parse(const std::string& text) {
-  Json::CharReaderBuilder b;
-  std::unique_ptr<Json::CharReader> r(b.newCharReader());
-  Json::Value v;
-  std::string errors;
-  if (!r->parse(text.data(), text.data() + text.size(), &v, &errors)) return Json::Value();
-  return v;
-}
-
 struct Outcome {
   bool ok = false;
   std::string error;
@@ -80,7 +71,7 @@ class Client {
     r.headers = {"Content-Type:application/json"};
     HttpResult res = Timed(r);
     if (!res.Ok()) out_.error = endpoint + ": " + curl_easy_strerror(res.curl);
-    return Parse(res.body);
+    return ParseAnswer(res.body);
   }
   bool Fail(const std::string& what) {
     if (out_.error.empty()) out_.error = what;
@@ -110,7 +101,7 @@ class Client {
       r.caFile = emu_.CaFile();
       r.headers = {"Content-Type:application/json"};
       HttpResult res = Timed(r);
-      int code = Parse(res.body)["code"].asInt();
+      int code = ParseAnswer(res.body)["code"].asInt();
       if (code != (chunk == 0 ? 11000 : 10000)) return Fail("chunk " + std::to_string(chunk) + " code " + std::to_string(code));
     }
     std::vector<std::pair<std::string, std::string>> m = {
@@ -172,7 +163,7 @@ int BigUpload(Emulator& emu, int mib) {
     r.caFile = emu.CaFile();
     r.headers = {"Content-Type:application/json"};
     r.timeoutMs = 60000;
-    return Parse(Perform(r).body);
+    return ParseAnswer(Perform(r).body);
   };
   std::string api = emu.ApiBase() + "/api/v4/";
   Json::Value v = post(api + "uploadpar",

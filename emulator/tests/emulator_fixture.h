@@ -16,15 +16,6 @@ namespace quillora::emulator::testing {
 
 using Members = std::vector<std::pair<std::string, std::string>>;
 
-inline Json::Value ParseAnswer(const std::string& text) {
-  Json::CharReaderBuilder b;
-  std::unique_ptr<Json::CharReader> r(b.newCharReader());
-  Json::Value v;
-  std::string errors;
-  if (!r->parse(text.data(), text.data() + text.size(), &v, &errors)) return Json::Value();
-  return v;
-}
-
 struct CreatedTask {
   std::string tag, token, timestamp;
 };

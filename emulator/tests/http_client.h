@@ -2,7 +2,9 @@
 // A minimal libcurl client for the emulator's own tests and load check:
 // verification stays on, the emulator's CA file is trusted.
 #include <curl/curl.h>
+#include <json/json.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +26,16 @@ struct HttpRequest {
   std::string caFile;
   long timeoutMs = 10000;
 };
+
+// The JSON value of an answer body; null when it does not parse.
+inline Json::Value ParseAnswer(const std::string& text) {
+  Json::CharReaderBuilder b;
+  std::unique_ptr<Json::CharReader> r(b.newCharReader());
+  Json::Value v;
+  std::string errors;
+  if (!r->parse(text.data(), text.data() + text.size(), &v, &errors)) return Json::Value();
+  return v;
+}
 
 inline size_t CollectBody(char* data, size_t size, size_t n, void* user) {
   static_cast<std::string*>(user)->append(data, size * n);
