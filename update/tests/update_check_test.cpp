@@ -39,6 +39,14 @@ class UpdateCheckTest : public ::testing::Test {
     emu_.SetUpdate(b);
   }
 
+  // Every update check is answered only after `delay`.
+  void DelayAnswers(std::chrono::milliseconds delay) {
+    emulator::Fault slow;
+    slow.path = "/ver1/checkUpdate";
+    slow.delay = delay;
+    emu_.SetFault(slow);
+  }
+
   std::string RunOneCheck(const UpdateCheckIdentity& identity = kInstalled) {
     UpdateChecker checker(identity);
     EXPECT_TRUE(checker.Start());
@@ -106,10 +114,7 @@ TEST_F(UpdateCheckTest, UnreachableUpdateHostLeavesTheVersionEmpty) {
 
 TEST_F(UpdateCheckTest, OneCheckAtATimeAndReadersSeeOnlyWholeValues) {
   Answer(1, "2.0.0");
-  emulator::Fault slow;
-  slow.path = "/ver1/checkUpdate";
-  slow.delay = 300ms;
-  emu_.SetFault(slow);
+  DelayAnswers(300ms);
 
   UpdateChecker checker(kInstalled);
   ASSERT_TRUE(checker.Start());
@@ -137,10 +142,7 @@ TEST_F(UpdateCheckTest, OneCheckAtATimeAndReadersSeeOnlyWholeValues) {
 
 TEST_F(UpdateCheckTest, DestroyingTheCheckerWaitsForItsThread) {
   Answer(1, "2.0.0");
-  emulator::Fault slow;
-  slow.path = "/ver1/checkUpdate";
-  slow.delay = 200ms;
-  emu_.SetFault(slow);
+  DelayAnswers(200ms);
   {
     UpdateChecker checker(kInstalled);
     ASSERT_TRUE(checker.Start());
