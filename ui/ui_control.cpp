@@ -321,6 +321,13 @@ void CControlUI::Event(TEventUI& event) {
   DoEvent(event);
 }
 
+bool CControlUI::TrackHot(const TEventUI& event, bool& hot) {
+  if (event.Type != UIEVENT_MOUSEENTER && event.Type != UIEVENT_MOUSELEAVE) return false;
+  hot = event.Type == UIEVENT_MOUSEENTER;
+  Invalidate();
+  return true;
+}
+
 void CControlUI::DoEvent(TEventUI& event) {
   switch (event.Type) {
     case UIEVENT_SETFOCUS:

@@ -205,6 +205,10 @@ class CControlUI {
   virtual void UpdateNativeWidget() {}
 
  protected:
+  // Mouse entering or leaving sets hot and repaints; answers whether the
+  // event was one of those two.
+  bool TrackHot(const TEventUI& event, bool& hot);
+
   CPaintManagerUI* manager_ = nullptr;
   CControlUI* parent_ = nullptr;
   std::string name_;

@@ -488,15 +488,8 @@ SIZE CListLabelElementUI::EstimateSize(SIZE) {
 }
 void CListLabelElementUI::DoEvent(TEventUI& event) {
   auto* list = parent_ ? static_cast<CListUI*>(parent_->GetInterface("List")) : nullptr;
+  if (TrackHot(event, hot_)) return;
   switch (event.Type) {
-    case UIEVENT_MOUSEENTER:
-      hot_ = true;
-      Invalidate();
-      return;
-    case UIEVENT_MOUSELEAVE:
-      hot_ = false;
-      Invalidate();
-      return;
     case UIEVENT_BUTTONDOWN:
       if (list && IsEnabled()) list->SelectItem(list->GetItemIndex(this));
       return;
@@ -624,15 +617,8 @@ bool CComboUI::Activate() {
   return true;
 }
 void CComboUI::DoEvent(TEventUI& event) {
+  if (TrackHot(event, hot_)) return;
   switch (event.Type) {
-    case UIEVENT_MOUSEENTER:
-      hot_ = true;
-      Invalidate();
-      return;
-    case UIEVENT_MOUSELEAVE:
-      hot_ = false;
-      Invalidate();
-      return;
     case UIEVENT_BUTTONDOWN:
       if (IsEnabled()) Activate();
       return;

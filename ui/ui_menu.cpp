@@ -35,15 +35,8 @@ SIZE CMenuElementUI::EstimateSize(SIZE available) {
   return s;
 }
 void CMenuElementUI::DoEvent(TEventUI& event) {
+  if (TrackHot(event, hot_)) return;
   switch (event.Type) {
-    case UIEVENT_MOUSEENTER:
-      hot_ = true;
-      Invalidate();
-      return;
-    case UIEVENT_MOUSELEAVE:
-      hot_ = false;
-      Invalidate();
-      return;
     case UIEVENT_BUTTONUP:
       if (IsEnabled() && rcItem_.Contains(event.ptMouse.x, event.ptMouse.y) && manager_) {
         if (auto* wnd = dynamic_cast<CMenuWnd*>(manager_->GetWindow())) wnd->ItemClicked(this);
