@@ -32,6 +32,22 @@ void SendEvent(CControlUI* to, int type, POINT pt = {}, WPARAM wParam = 0) {
   to->Event(e);
 }
 
+// Subscriber lists: a subscriber is listed at most once; false where there
+// is nothing to do.
+template <typename T>
+bool AddOnce(std::vector<T*>& list, T* item) {
+  if (!item || std::find(list.begin(), list.end(), item) != list.end()) return false;
+  list.push_back(item);
+  return true;
+}
+template <typename T>
+bool RemoveOne(std::vector<T*>& list, T* item) {
+  auto it = std::find(list.begin(), list.end(), item);
+  if (it == list.end()) return false;
+  list.erase(it);
+  return true;
+}
+
 std::mutex g_pathMutex;
 std::string g_resourcePath;
 
@@ -236,28 +252,10 @@ void CPaintManagerUI::RemoveOptionGroup(const std::string& group, CControlUI* co
 
 // ---- notifications ----
 
-bool CPaintManagerUI::AddNotifier(INotifyUI* n) {
-  if (!n || std::find(notifiers_.begin(), notifiers_.end(), n) != notifiers_.end()) return false;
-  notifiers_.push_back(n);
-  return true;
-}
-bool CPaintManagerUI::RemoveNotifier(INotifyUI* n) {
-  auto it = std::find(notifiers_.begin(), notifiers_.end(), n);
-  if (it == notifiers_.end()) return false;
-  notifiers_.erase(it);
-  return true;
-}
-bool CPaintManagerUI::AddMessageFilter(IMessageFilterUI* f) {
-  if (!f || std::find(filters_.begin(), filters_.end(), f) != filters_.end()) return false;
-  filters_.push_back(f);
-  return true;
-}
-bool CPaintManagerUI::RemoveMessageFilter(IMessageFilterUI* f) {
-  auto it = std::find(filters_.begin(), filters_.end(), f);
-  if (it == filters_.end()) return false;
-  filters_.erase(it);
-  return true;
-}
+bool CPaintManagerUI::AddNotifier(INotifyUI* n) { return AddOnce(notifiers_, n); }
+bool CPaintManagerUI::RemoveNotifier(INotifyUI* n) { return RemoveOne(notifiers_, n); }
+bool CPaintManagerUI::AddMessageFilter(IMessageFilterUI* f) { return AddOnce(filters_, f); }
+bool CPaintManagerUI::RemoveMessageFilter(IMessageFilterUI* f) { return RemoveOne(filters_, f); }
 
 void CPaintManagerUI::SendNotify(CControlUI* control, const std::string& type, WPARAM wParam, LPARAM lParam,
                                  bool async) {
