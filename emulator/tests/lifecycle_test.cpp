@@ -3,6 +3,8 @@
 #include <fstream>
 #include <thread>
 
+#include <unistd.h>
+
 #include "emulator/tests/emulator_fixture.h"
 
 namespace quillora::emulator::testing {
@@ -31,6 +33,19 @@ TEST_F(EmulatorTest, ServiceIniKeepsTheUsersOwnSections) {
   ASSERT_TRUE(emu.WriteServiceIni(path));
   std::string again = ReadFile(path);
   EXPECT_EQ(again.find("[Service]"), again.rfind("[Service]"));
+}
+
+TEST_F(EmulatorTest, ServiceIniThatCannotBeReadIsLeftAlone) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  std::string path = emu.StateDir() + "/set.ini";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << "[Install]\nOutput=/home/me/out\n";
+  }
+  std::filesystem::permissions(path, std::filesystem::perms::none);
+  EXPECT_FALSE(emu.WriteServiceIni(path));
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(ReadFile(path), "[Install]\nOutput=/home/me/out\n");
 }
 
 TEST_F(EmulatorTest, RefusesABusyPortAndServesAGivenCertificate) {
