@@ -586,6 +586,22 @@ void CComboUI::SetPos(RECT rc, bool needInvalidate) {
   // The rows live in the drop-down, not in the box.
   CControlUI::SetPos(rc, needInvalidate);
 }
+bool CComboUI::Remove(CControlUI* control, bool doNotDestroy) {
+  const int i = GetItemIndex(control);
+  if (i < 0) return false;
+  return RemoveAt(i, doNotDestroy);
+}
+bool CComboUI::RemoveAt(int index, bool doNotDestroy) {
+  if (!CContainerUI::RemoveAt(index, doNotDestroy)) return false;
+  if (index == curSel_) curSel_ = -1;
+  else if (index < curSel_) --curSel_;
+  Invalidate();
+  return true;
+}
+void CComboUI::RemoveAll() {
+  curSel_ = -1;
+  CContainerUI::RemoveAll();
+}
 CControlUI* CComboUI::FindControl(FINDCONTROLPROC proc, void* data, UINT flags) {
   if (flags & UIFIND_HITTEST) return CControlUI::FindControl(proc, data, flags);
   return CContainerUI::FindControl(proc, data, flags);

@@ -224,6 +224,11 @@ class CComboUI : public CContainerUI {
   void SetAttribute(const std::string& name, const std::string& value) override;
   bool Activate() override;
   CControlUI* FindControl(FINDCONTROLPROC proc, void* data, UINT flags) override;
+  // Removing rows keeps the selection on the same row (or clears it when
+  // that row goes), so the combo never shows another row's text.
+  bool Remove(CControlUI* control, bool doNotDestroy = false) override;
+  bool RemoveAt(int index, bool doNotDestroy = false) override;
+  void RemoveAll() override;
 
  protected:
   int curSel_ = -1;

@@ -62,6 +62,23 @@ TEST_F(ControlsTest, ListSelectionFollowsRemovals) {
   pm.RemoveNotifier(&rec);
 }
 
+TEST_F(ControlsTest, ComboSelectionAndShownTextFollowRemovals) {
+  Build(R"(<Window><Combo name="cb"><ListLabelElement text="a"/><ListLabelElement text="b"/>
+      <ListLabelElement text="c"/></Combo></Window>)");
+  auto* combo = static_cast<CComboUI*>(pm.FindControl("cb"));
+  ASSERT_NE(combo, nullptr);
+  ASSERT_TRUE(combo->SelectItem(2, false));
+  EXPECT_EQ(combo->GetText(), "c");
+  EXPECT_TRUE(combo->RemoveAt(0));
+  EXPECT_EQ(combo->GetCurSel(), 1);
+  EXPECT_EQ(combo->GetText(), "c") << "the combo keeps showing the row the user chose";
+  EXPECT_TRUE(combo->Remove(combo->GetItemAt(1)));
+  EXPECT_EQ(combo->GetCurSel(), -1);
+  EXPECT_EQ(combo->GetText(), "");
+  combo->RemoveAll();
+  EXPECT_EQ(combo->GetCount(), 0);
+}
+
 TEST_F(ControlsTest, TabRemovalKeepsAValidSelection) {
   Build(R"(<Window><TabLayout name="tab"><Control name="t0"/><Control name="t1"/><Control name="t2"/></TabLayout></Window>)");
   auto* tab = static_cast<CTabLayoutUI*>(pm.FindControl("tab"));
