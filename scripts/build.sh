@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# build.sh DIR [cmake options...]: configure (once) and build into DIR.
+# build.sh DIR [cmake options...]: configure and build into DIR.
+# QUILLORA_TARGETS (space-separated) limits the build to those targets.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$1; shift
 jobs=${QUILLORA_JOBS:-$(nproc)}
 cmake -S "$root" -B "$root/$dir" -DCMAKE_BUILD_TYPE=${QUILLORA_BUILD_TYPE:-RelWithDebInfo} "$@" >/dev/null
-cmake --build "$root/$dir" -j "$jobs"
+targets=()
+for t in ${QUILLORA_TARGETS:-}; do targets+=(--target "$t"); done
+cmake --build "$root/$dir" -j "$jobs" "${targets[@]}"

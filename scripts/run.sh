@@ -12,7 +12,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/setup.sh
-bash scripts/build.sh build
+QUILLORA_TARGETS="quillora-cli quillora-emulator Update ui-gallery" bash scripts/build.sh build
 
 bin=$root/build/bin
 state=$root/build/emulator-state

@@ -1,5 +1,6 @@
 #include "service/trans_task_manager.h"
 
+#include <filesystem>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -300,6 +301,14 @@ TransTaskManager::Ending TransTaskManager::RunTask(Job& job) {
   }
   if (folder.empty()) {
     task.failureReason = "no output folder is configured";
+    return Ending::kFailed;
+  }
+  // The default output folder (Documents) need not exist yet on a fresh
+  // desktop; the user expects the result to be saved, not the task to fail.
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec) {
+    task.failureReason = "the output folder " + folder + " cannot be created: " + ec.message();
     return Ending::kFailed;
   }
   task.resultPath = ResultPathFor(folder, task.sourcePath, task.targetLang, task.outputExt);

@@ -516,12 +516,27 @@ TEST_F(TaskRoad, FailedSaveLeavesNoResult) {
   EXPECT_TRUE(truncated.task->resultPath.empty());
   EXPECT_TRUE(std::filesystem::is_empty(outFolder_));
 
-  // Output folder missing.
+  // An output folder that cannot exist (its parent is a plain file).
   emu_->ClearFaults();
+  const std::string blocked = outFolder_.substr(0, outFolder_.size() - 1);  // no trailing "/"
   std::filesystem::remove_all(outFolder_);
+  ASSERT_TRUE(WriteTextFile(blocked, "not a folder"));
+  outFolder_ = blocked + "/results";
   FinishedTask noFolder = RunOne(FileTask(Path("a.mp3"), "voicefanyi"));
   EXPECT_EQ(noFolder.notification, kNotifyFailed);
-  EXPECT_FALSE(FileExists(outFolder_));
+  EXPECT_TRUE(noFolder.task->resultPath.empty());
+  EXPECT_NE(noFolder.task->failureReason.find("cannot be created"), std::string::npos)
+      << noFolder.task->failureReason;
+}
+
+TEST_F(TaskRoad, MissingOutputFolderIsCreatedForTheResult) {
+  ASSERT_TRUE(WriteTextFile(Path("a.mp3"), "hello"));
+  std::filesystem::remove_all(outFolder_);
+  outFolder_ += "Documents/";
+  FinishedTask done = RunOne(FileTask(Path("a.mp3"), "voicefanyi"));
+  ASSERT_EQ(done.notification, kNotifySucceeded) << done.task->failureReason;
+  EXPECT_EQ(done.task->resultPath, outFolder_ + "a_en.txt");
+  EXPECT_TRUE(FileExists(done.task->resultPath));
 }
 
 TEST_F(TaskRoad, SignedInUserTravelsWithEveryRequest) {
