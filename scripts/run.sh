@@ -20,14 +20,14 @@ home=$root/build/run-home
 mkdir -p "$state" "$home"
 export QUILLORA_HOME=$home
 export XDG_CONFIG_HOME=${XDG_CONFIG_HOME:-$home/xdg-config}
-rm -f "$home/set.ini.ready"
 
 "$bin/quillora-emulator" --state-dir "$state" --write-ini "$home/set.ini" >"$state/emulator.log" 2>&1 &
 emulator=$!
 trap 'kill $emulator 2>/dev/null; wait $emulator 2>/dev/null || true' EXIT
 
 for _ in $(seq 1 100); do
-  grep -q '^\[Service\]' "$home/set.ini" 2>/dev/null && break
+  # The emulator says it is serving only after it has written set.ini.
+  grep -q 'is serving' "$state/emulator.log" 2>/dev/null && break
   kill -0 $emulator 2>/dev/null || { cat "$state/emulator.log"; echo "run: the emulator did not start"; exit 1; }
   sleep 0.1
 done
