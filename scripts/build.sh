@@ -5,6 +5,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$1; shift
 jobs=${QUILLORA_JOBS:-$(nproc)}
+# Let ccache reuse objects across clones of the repository in other folders.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 cmake -S "$root" -B "$root/$dir" -DCMAKE_BUILD_TYPE=${QUILLORA_BUILD_TYPE:-RelWithDebInfo} "$@" >/dev/null
 targets=()
 for t in ${QUILLORA_TARGETS:-}; do targets+=(--target "$t"); done
