@@ -123,6 +123,18 @@ class TaskRoad : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return dir_.path() + name; }
 
+  // Makes the emulator answer `code` on `path` for `count` requests (-1: until
+  // cleared) and returns the fault, for tests that vary it afterwards.
+  Fault InjectCode(const std::string& path, int code, int count = -1) {
+    Fault f;
+    f.path = path;
+    f.kind = Fault::Kind::kCode;
+    f.code = code;
+    f.count = count;
+    emu_->SetFault(f);
+    return f;
+  }
+
   TempDir dir_;
   std::string outFolder_;
   std::string tempFolder_;
@@ -341,12 +353,7 @@ TEST_F(TaskRoad, QueuedTasksKeepTheirOrderAndReachTheirOwnTargets) {
 }
 
 TEST_F(TaskRoad, ParametersFailThenSucceedOnTheNextTask) {
-  Fault f;
-  f.path = "/api/v4/memparm";
-  f.kind = Fault::Kind::kCode;
-  f.code = 18000;
-  f.count = 1;
-  emu_->SetFault(f);
+  InjectCode("/api/v4/memparm", 18000, 1);
   ASSERT_TRUE(WriteTextFile(Path("a.docx"), "hello"));
   FinishedTask first = RunOne(FileTask(Path("a.docx")));
   EXPECT_EQ(first.notification, kNotifyParamsFailed);
@@ -366,12 +373,7 @@ TEST_F(TaskRoad, ParametersFailThenSucceedOnTheNextTask) {
 
 TEST_F(TaskRoad, CreationRefusedOrUnreadable) {
   ASSERT_TRUE(WriteTextFile(Path("a.mp3"), "hello"));
-  Fault f;
-  f.path = "/api/v4/uploadpar";
-  f.kind = Fault::Kind::kCode;
-  f.code = 40000;
-  f.count = 1;
-  emu_->SetFault(f);
+  Fault f = InjectCode("/api/v4/uploadpar", 40000, 1);
   FinishedTask refused = RunOne(FileTask(Path("a.mp3"), "voicefanyi"));
   EXPECT_EQ(refused.notification, kNotifyFailed);
   EXPECT_TRUE(emu_->Requests("/api/v4/uploadfile").empty());
@@ -395,12 +397,7 @@ TEST_F(TaskRoad, SourceFileThatCannotBeOpened) {
 
 TEST_F(TaskRoad, RefusedChunkStopsTheUpload) {
   ASSERT_TRUE(WriteFileOfSize(Path("big.mp3"), 2 * kUploadChunkSize + 10));
-  Fault f;
-  f.path = "/api/v4/uploadfile";
-  f.kind = Fault::Kind::kCode;
-  f.code = 40903;
-  f.count = 1;
-  emu_->SetFault(f);
+  InjectCode("/api/v4/uploadfile", 40903, 1);
   FinishedTask done = RunOne(FileTask(Path("big.mp3"), "voicefanyi"));
   EXPECT_EQ(done.notification, kNotifyFailed);
   EXPECT_EQ(emu_->Requests("/api/v4/uploadfile").size(), 1u) << "later chunks are not sent";
@@ -423,11 +420,7 @@ TEST_F(TaskRoad, UnreadableChunkAnswerSendsTheNextChunk) {
 }
 
 TEST_F(TaskRoad, RefusedTextUpload) {
-  Fault f;
-  f.path = "/api/v4/uploadtext";
-  f.kind = Fault::Kind::kCode;
-  f.code = 19000;
-  emu_->SetFault(f);
+  Fault f = InjectCode("/api/v4/uploadtext", 19000);
   FinishedTask done = RunOne(TextTask("hello"));
   EXPECT_EQ(done.notification, kNotifyFailed);
   EXPECT_TRUE(emu_->Requests("/api/v4/taskstate").empty());
@@ -455,12 +448,7 @@ TEST_F(TaskRoad, EveryFailureCodeOfTheTaskStateEndsTheTask) {
 
 TEST_F(TaskRoad, UnlistedAndUnreadableStateAnswersKeepPolling) {
   ASSERT_TRUE(WriteTextFile(Path("a.mp3"), "hello"));
-  Fault f;
-  f.path = "/api/v4/taskstate";
-  f.kind = Fault::Kind::kCode;
-  f.code = 12345;
-  f.count = 3;
-  emu_->SetFault(f);
+  Fault f = InjectCode("/api/v4/taskstate", 12345, 3);
   FinishedTask unlisted = RunOne(FileTask(Path("a.mp3"), "voicefanyi"));
   EXPECT_EQ(unlisted.notification, kNotifySucceeded) << unlisted.task->failureReason;
   auto polls = emu_->Requests("/api/v4/taskstate");
@@ -492,11 +480,7 @@ TEST_F(TaskRoad, PollingBoundEndsTheTask) {
 }
 
 TEST_F(TaskRoad, DownloadAddressRefused) {
-  Fault f;
-  f.path = "/api/v4/taskdown";
-  f.kind = Fault::Kind::kCode;
-  f.code = 40910;
-  emu_->SetFault(f);
+  InjectCode("/api/v4/taskdown", 40910);
   ASSERT_TRUE(WriteTextFile(Path("a.mp3"), "hello"));
   FinishedTask done = RunOne(FileTask(Path("a.mp3"), "voicefanyi"));
   EXPECT_EQ(done.notification, kNotifyFailed);
