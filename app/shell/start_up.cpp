@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/shell/main_wnd.h"
+#include "app/shell/test_driver.h"
 #include "platform/single_instance.h"
 #include "ui/UIlib.h"
 
@@ -27,6 +28,7 @@ int RunQuillora() {
   window.SetInstanceGuard(guard.get());
   window.Create(nullptr, "", UI_WNDSTYLE_FRAME, 0);
   window.CenterWindow();
+  const std::unique_ptr<TestDriver> driver = TestDriver::StartIfAsked(window);
   window.ShowModal();
   // The listener thread may still hold the window's handle; posting to a
   // window that is gone does nothing.
