@@ -259,7 +259,10 @@ LRESULT MainWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       else if (lParam == WM_RBUTTONDOWN) ShowTrayMenu();
       break;
     case WM_SHOWMAINWND:
-      ShowFromTray();
+      // A second start: back from the tray, restored, in front, and an open
+      // modal popup in front of it.
+      tray_.Remove();
+      BringToFrontWithPopup(GetHWND());
       break;
     case WM_COMMAND:
       if (wParam == kTrayExitCommand) Close(0);

@@ -159,6 +159,16 @@ std::string TestDriver::Execute(Request& request) {
     window_.PostMessage(WM_TRAYICON, 0, w[1] == "right" ? WM_RBUTTONDOWN : WM_LBUTTONDOWN);
     return "ok";
   }
+  if (verb == "choose") {
+    // The next dialog answers this path (nothing: a cancel), as a user would.
+    std::string answer;  // the rest of the line: a path may hold spaces
+    for (size_t i = 1; i < w.size(); ++i) answer += (i > 1 ? " " : "") + w[i];
+    SetDialogChooser([answer](const DialogRequest&) {
+      SetDialogChooser(nullptr);
+      return answer;
+    });
+    return "ok";
+  }
   if (verb == "command" && w.size() == 2) {
     window_.PostMessage(WM_COMMAND, static_cast<WPARAM>(std::strtoul(w[1].c_str(), nullptr, 10)), 0);
     return "ok";

@@ -139,7 +139,7 @@ void UserCenterPage::OnUpdateNow(TNotifyUI&) { config_.StartUpdater(3); }
 
 void UserCenterPage::OnChooseOutputFolder(TNotifyUI&) {
   EnableWindow(false);
-  const std::string folder = pickFolder_ ? pickFolder_(GetHWND(), "从下面选文件夹目录:") : std::string();
+  const std::string folder = BrowseForFolder(GetHWND(), "从下面选文件夹目录:", config_.GetExportPath());
   if (!folder.empty()) SetOutputFolder(folder);
   EnableWindow(true);
 }

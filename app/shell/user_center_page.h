@@ -1,7 +1,6 @@
 #pragma once
 // The user centre: who is signed in, the program's options (each stored the
 // moment it changes), help, and whether a newer version is known.
-#include <functional>
 #include <string>
 
 #include "ui/UIlib.h"
@@ -30,11 +29,6 @@ class UserCenterPage : public DirectUI::CWindowImplBaseUI {
   void OnUpdateNow(DirectUI::TNotifyUI& msg);
   DUI_DECLARE_MESSAGE_MAP()
 
-  // Shows the folder picker owned by `owner` with `title`; returns the chosen
-  // folder, or empty when cancelled.
-  using FolderPicker = std::function<std::string(DirectUI::HWND owner, const std::string& title)>;
-  // Tests replace the desktop's picker with their own answer.
-  void SetFolderPicker(FolderPicker picker) { pickFolder_ = std::move(picker); }
 
  private:
   void FillUpdateTab();
@@ -46,7 +40,6 @@ class UserCenterPage : public DirectUI::CWindowImplBaseUI {
   void SetOutputFolder(const std::string& path);
 
   AppConfig& config_;
-  FolderPicker pickFolder_;
   DirectUI::CTabLayoutUI* center_ = nullptr;
   DirectUI::COptionUI* autoRun_ = nullptr;
   DirectUI::COptionUI* autoUpdate_ = nullptr;

@@ -158,11 +158,17 @@ TEST_F(QuilloraProgram, SettingsChangesSurviveARestart) {
     EXPECT_TRUE(program->AskUntil("selected UserCenterPage opt_auto_update",
                                   [](const std::string& r) { return r == "0"; }));
     EXPECT_EQ(program->Ask("visible UserCenterPage lb_save_error"), "0");
+    const std::string output = root_ / "译文 output";
+    fs::create_directories(output);
+    EXPECT_EQ(program->Ask("choose " + output), "ok");
+    EXPECT_EQ(program->Ask("click UserCenterPage btn_path"), "ok");
+    EXPECT_TRUE(program->AskUntil("text UserCenterPage lb_path", [&](const std::string& r) { return r == output; }));
     EXPECT_EQ(program->Ask("click UserCenterPage closebtn"), "ok");
     EXPECT_TRUE(program->AskUntil("state", [](const std::string& r) { return StateIs(r, "enabled", "1"); }));
     const std::string ini = ReadFile(SetIni());
     EXPECT_TRUE(Has(ini, "CloseExit=1")) << ini;
     EXPECT_TRUE(Has(ini, "AutoUpdate=0")) << ini;
+    EXPECT_TRUE(Has(ini, "ExplortPath=" + output)) << ini;
     // The close button now hides to the tray instead of ending the program.
     EXPECT_EQ(program->Ask("click MainWnd btn_close"), "ok");
     EXPECT_TRUE(program->AskUntil("state", [](const std::string& r) { return StateIs(r, "tray", "1"); }));
@@ -177,6 +183,7 @@ TEST_F(QuilloraProgram, SettingsChangesSurviveARestart) {
   EXPECT_EQ(program->Ask("selected UserCenterPage opt_close_hide"), "1");
   EXPECT_EQ(program->Ask("selected UserCenterPage opt_close_exit"), "0");
   EXPECT_EQ(program->Ask("selected UserCenterPage opt_auto_update"), "0");
+  EXPECT_EQ(program->Ask("text UserCenterPage lb_path"), root_ / "译文 output");
 }
 
 TEST_F(QuilloraProgram, StartsWhenTheSingleInstanceGuardCannotBeSetUp) {
