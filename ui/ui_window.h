@@ -58,6 +58,7 @@ class CWindowWnd {
   // Shows the window and runs a nested loop until it is destroyed, with the
   // owner disabled; returns the code given to Close.
   UINT ShowModal();
+  bool IsModal() const;  // inside ShowModal's loop
   // Closes the window (asynchronously, through WM_CLOSE with wParam = code).
   void Close(UINT ret = 0);
   void CenterWindow();
@@ -65,6 +66,8 @@ class CWindowWnd {
   void SetIconFile(const std::string& file);
   void SetWindowText(const std::string& title);
   std::string GetWindowText() const;
+  // New client size in skin units (scaled like the skin's sizes); -1 keeps
+  // that dimension.
   void ResizeClient(int cx = -1, int cy = -1);
   void MoveWindow(int x, int y);
   RECT GetWindowRect() const;  // screen coordinates
