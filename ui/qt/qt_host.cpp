@@ -421,6 +421,23 @@ bool PostToWindow(HWND hwnd, std::function<void()> fn) {
 
 bool IsWindow(HWND hwnd) { return HostFromHandle(hwnd) != nullptr; }
 
+std::vector<CWindowWnd*> GetAllWindows() {
+  std::vector<CWindowHost*> hosts;
+  {
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    for (const auto& entry : g_hosts) hosts.push_back(entry.second);
+  }
+  std::vector<CWindowWnd*> windows;
+  for (CWindowHost* host : hosts)
+    if (host->Window()) windows.push_back(host->Window());
+  return windows;
+}
+
+bool DropFilesOnWindow(HWND hwnd, const std::vector<std::string>& paths, POINT pt) {
+  CWindowHost* host = HostFromHandle(hwnd);
+  return host && host->DeliverDrop(paths, pt);
+}
+
 int KeyFromQt(int k) {
   if (k >= Qt::Key_A && k <= Qt::Key_Z) return 'A' + (k - Qt::Key_A);
   if (k >= Qt::Key_0 && k <= Qt::Key_9) return '0' + (k - Qt::Key_0);
