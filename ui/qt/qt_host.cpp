@@ -469,6 +469,7 @@ CWindowHost::CWindowHost(CWindowWnd* window, HWND hwnd, bool popup)
     : QWidget(nullptr, popup ? (Qt::Popup | Qt::FramelessWindowHint) : (Qt::Window | Qt::FramelessWindowHint)),
       window_(window),
       hwnd_(hwnd) {
+  InstallAccessibility();
   setMouseTracking(true);
   setAttribute(Qt::WA_OpaquePaintEvent, false);
   setFocusPolicy(Qt::StrongFocus);

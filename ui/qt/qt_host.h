@@ -125,6 +125,10 @@ CWindowHost* HostFromHandle(HWND hwnd);  // UI thread only
 HWND RegisterHost(CWindowHost* host);
 void UnregisterHost(HWND hwnd);
 int KeyFromQt(int qtKey);
+// Screen-reader bridge: answers Qt's accessibility queries for windows with
+// their control trees (installed once); a control going away drops its entry.
+void InstallAccessibility();
+void AccessibleControlGone(CControlUI* control);
 void ResetQuitForTest();
 
 // Keyboard state (qt_input.cpp): recorded from every key event of the
