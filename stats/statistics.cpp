@@ -83,6 +83,7 @@ void StatisticsClient::Shutdown() {
   std::map<std::int32_t, std::unique_ptr<AsyncHttpRequest>> slots;
   {
     std::lock_guard lock(mutex_);
+    stopped_ = true;
     slots.swap(slots_);
   }
   slots.clear();  // joins the slots' threads outside the lock
@@ -96,6 +97,38 @@ void StatisticsClient::SetValues(const StatisticsValues& values) {
 StatisticsValues StatisticsClient::Values() const {
   std::lock_guard lock(mutex_);
   return values_;
+}
+
+void StatisticsClient::SendStartupEvents(bool firstRun, std::int32_t userValue) {
+  if (firstRun) {
+    {
+      std::lock_guard lock(mutex_);
+      startAfterInstall_ = true;
+      startUserValue_ = userValue;
+    }
+    if (SendInstallEvent(userValue)) return;
+    std::lock_guard lock(mutex_);
+    startAfterInstall_ = false;
+  }
+  SendStartEvent(userValue);
+}
+
+void StatisticsClient::OnAnswer(void* context, std::int32_t kind, std::int32_t userValue, std::string response) {
+  auto* self = static_cast<StatisticsClient*>(context);
+  if (self->callback_ != nullptr) self->callback_(self->context_, kind, userValue, response);
+  if (kind != kInstallEventKind) return;
+  bool sendStart = false;
+  std::int32_t startValue = 0;
+  {
+    std::lock_guard lock(self->mutex_);
+    ++self->installAnswers_;
+    if (self->installAnswers_ % 2 == 0 && self->startAfterInstall_) {
+      self->startAfterInstall_ = false;
+      sendStart = true;
+      startValue = self->startUserValue_;
+    }
+  }
+  if (sendStart) self->SendStartEvent(startValue);
 }
 
 bool StatisticsClient::SendInstallEvent(std::int32_t userValue) {
@@ -116,9 +149,10 @@ bool StatisticsClient::SendLoginEvent(std::string_view method, std::string_view 
 
 bool StatisticsClient::Send(std::int32_t kind, std::int32_t userValue, const std::string& url) {
   std::lock_guard lock(mutex_);
+  if (stopped_) return false;
   auto& slot = slots_[kind];
   if (!slot) {
-    slot = std::make_unique<AsyncHttpRequest>(context_, kind, callback_, userValue);
+    slot = std::make_unique<AsyncHttpRequest>(this, kind, &StatisticsClient::OnAnswer, userValue);
   } else {
     // The user value of an exchange in flight stays its own.
     if (slot->Busy()) return false;

@@ -77,6 +77,11 @@ class StatisticsClient {
   void SetValues(const StatisticsValues& values);
   StatisticsValues Values() const;
 
+  // The events of a program start: on a first run the install event, and the
+  // start event once the install exchange is over (so the host sees them in
+  // that order); otherwise the start event alone.
+  void SendStartupEvents(bool firstRun, std::int32_t userValue);
+
   // False when the event was dropped (its slot busy) or could not be built.
   bool SendInstallEvent(std::int32_t userValue);
   bool SendStartEvent(std::int32_t userValue);
@@ -89,11 +94,18 @@ class StatisticsClient {
 
  private:
   bool Send(std::int32_t kind, std::int32_t userValue, const std::string& url);
+  // The slots' callback: hands the answer on, and starts the start event
+  // after the install exchange when asked to.
+  static void OnAnswer(void* context, std::int32_t kind, std::int32_t userValue, std::string response);
 
   void* const context_;
   const AsyncHttpRequest::NarrowCallback callback_;
   mutable std::mutex mutex_;
   StatisticsValues values_;
+  bool stopped_ = false;
+  bool startAfterInstall_ = false;
+  std::int32_t startUserValue_ = 0;
+  int installAnswers_ = 0;  // each exchange answers twice: time, then event
   std::map<std::int32_t, std::unique_ptr<AsyncHttpRequest>> slots_;
 };
 

@@ -126,10 +126,14 @@ class StatisticsEvents : public ::testing::Test {
   std::unique_ptr<StatisticsClient> client_;
 };
 
-TEST_F(StatisticsEvents, InstallThenStartEachAfterItsOwnTimeQueryAndSigned) {
-  ASSERT_TRUE(client_->SendInstallEvent(0));
-  ASSERT_TRUE(WaitForEvents(1));
-  ASSERT_TRUE(client_->SendStartEvent(0));
+TEST_F(StatisticsEvents, FirstRunSendsInstallThenStartEachAfterItsOwnTimeQueryAndSigned) {
+  // A slow install exchange must still reach the host before the start event.
+  emulator::Fault slowInstall;
+  slowInstall.path = "/ver1/AppInstall";
+  slowInstall.delay = std::chrono::milliseconds(300);
+  slowInstall.count = 1;
+  emu_->SetFault(slowInstall);
+  client_->SendStartupEvents(true, 0);
   ASSERT_TRUE(WaitForEvents(2));
   const auto events = emu_->StatsEvents();
   ASSERT_EQ(events.size(), 2u);
@@ -146,6 +150,15 @@ TEST_F(StatisticsEvents, InstallThenStartEachAfterItsOwnTimeQueryAndSigned) {
   for (const auto& j : emu_->Requests("/ver1/*")) paths.push_back(j.path);
   EXPECT_EQ(paths, (std::vector<std::string>{"/ver1/getUnixTime", "/ver1/AppInstall", "/ver1/getUnixTime",
                                              "/ver1/AppStart/isLogin/0/isVip/0"}));
+}
+
+TEST_F(StatisticsEvents, LaterRunsSendOnlyTheStartEvent) {
+  client_->SendStartupEvents(false, 0);
+  ASSERT_TRUE(WaitForEvents(1));
+  client_.reset();  // waits for nothing more to leave
+  const auto events = emu_->StatsEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].name, "AppStart");
 }
 
 TEST_F(StatisticsEvents, FailedLoginCarriesItsUtf8ReasonAndASecondEventInFlightIsDropped) {
