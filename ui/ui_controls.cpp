@@ -15,6 +15,44 @@
 
 namespace DirectUI {
 
+namespace {
+
+// The index of the next enabled, visible control from `from` in steps of
+// `step` (+1 or -1), or -1 when there is none.
+int NextUsable(const std::vector<CControlUI*>& items, int from, int step) {
+  for (int i = from + step; i >= 0 && i < static_cast<int>(items.size()); i += step) {
+    CControlUI* c = items[static_cast<size_t>(i)];
+    if (c && c->IsVisible() && c->IsEnabled()) return i;
+  }
+  return -1;
+}
+
+std::vector<CControlUI*> ItemsOf(const CContainerUI& box) {
+  std::vector<CControlUI*> items;
+  for (int i = 0; i < box.GetCount(); ++i) items.push_back(box.GetItemAt(i));
+  return items;
+}
+
+// Up/Down, Home/End in a list of rows: the row to select, or -1.
+int RowForKey(const CContainerUI& box, int current, WPARAM key) {
+  std::vector<CControlUI*> items = ItemsOf(box);
+  const int count = static_cast<int>(items.size());
+  switch (static_cast<int>(key)) {
+    case VK_UP: return NextUsable(items, current < 0 ? count : current, -1);
+    case VK_DOWN: return NextUsable(items, current, +1);
+    case VK_HOME: return NextUsable(items, -1, +1);
+    case VK_END: return NextUsable(items, count, -1);
+    default: return -1;
+  }
+}
+
+bool IsArrowKey(WPARAM key) {
+  return key == static_cast<WPARAM>(VK_LEFT) || key == static_cast<WPARAM>(VK_UP) ||
+         key == static_cast<WPARAM>(VK_RIGHT) || key == static_cast<WPARAM>(VK_DOWN);
+}
+
+}  // namespace
+
 // ---- label ----
 
 CLabelUI::CLabelUI() = default;
@@ -256,6 +294,28 @@ void COptionUI::Selected(bool selected, bool triggerEvent) {
   Invalidate();
 }
 
+void COptionUI::DoEvent(TEventUI& event) {
+  if (event.Type == UIEVENT_KEYDOWN && IsArrowKey(event.wParam) && !group_.empty()) {
+    const bool forward = event.wParam == static_cast<WPARAM>(VK_RIGHT) || event.wParam == static_cast<WPARAM>(VK_DOWN);
+    MoveInGroup(forward);
+    return;
+  }
+  CButtonUI::DoEvent(event);
+}
+
+bool COptionUI::MoveInGroup(bool forward) {
+  if (!manager_) return false;
+  std::vector<CControlUI*> group = manager_->GetOptionGroup(group_);
+  auto self = std::find(group.begin(), group.end(), this);
+  if (self == group.end()) return false;
+  int next = NextUsable(group, static_cast<int>(self - group.begin()), forward ? 1 : -1);
+  if (next < 0) return false;
+  auto* option = static_cast<COptionUI*>(group[static_cast<size_t>(next)]);
+  option->SetFocus();
+  option->Activate();
+  return true;
+}
+
 bool COptionUI::Activate() {
   if (!CButtonUI::Activate()) return false;
   if (!group_.empty()) Selected(true);
@@ -293,8 +353,18 @@ CEditBaseUI::CEditBaseUI() {
 }
 CEditBaseUI::~CEditBaseUI() = default;
 
+void CEditBaseUI::EnsureHost() {
+  if (host_) return;
+  host_ = std::make_unique<CNativeEditHost>(this, IsMultiLine());
+  // Attributes the skin gave before the editor existed.
+  host_->SetMaxChar(maxChar_);
+  host_->SetReadOnly(readOnly_);
+  if (host_->Line()) host_->Line()->setEchoMode(password_ ? QLineEdit::Password : QLineEdit::Normal);
+  if (!tip_.empty()) SetTipValue(tip_);
+}
+
 void CEditBaseUI::SetManager(CPaintManagerUI* manager, CControlUI* parent, bool init) {
-  if (!host_) host_ = std::make_unique<CNativeEditHost>(this, IsMultiLine());
+  EnsureHost();
   CLabelUI::SetManager(manager, parent, init);
   QWidget* w = host_->Widget();
   CWindowHost* win = (manager && manager->GetWindow()) ? manager->GetWindow()->Host() : nullptr;
@@ -313,7 +383,7 @@ std::string CEditBaseUI::GetText() const {
 
 void CEditBaseUI::SetText(const std::string& text) {
   text_ = text;
-  if (!host_) host_ = std::make_unique<CNativeEditHost>(this, IsMultiLine());
+  EnsureHost();
   settingText_ = true;
   host_->SetText(ToQ(text));
   settingText_ = false;
@@ -323,11 +393,6 @@ void CEditBaseUI::SetText(const std::string& text) {
 void CEditBaseUI::SetEnabled(bool enable) {
   CLabelUI::SetEnabled(enable);
   if (host_ && host_->Widget()) host_->Widget()->setEnabled(enable);
-}
-
-void CEditBaseUI::SetFocus() {
-  CLabelUI::SetFocus();
-  if (host_ && host_->Widget() && host_->Widget()->isVisible()) host_->Widget()->setFocus();
 }
 
 void CEditBaseUI::SetReadOnly(bool readOnly) {
@@ -347,7 +412,7 @@ void CEditBaseUI::SetFont(int index) {
 
 void CEditBaseUI::SetMaxChar(int n) {
   maxChar_ = std::max(0, n);
-  if (host_ && host_->Line()) host_->Line()->setMaxLength(maxChar_ > 0 ? maxChar_ : 32767);
+  if (host_) host_->SetMaxChar(maxChar_);
 }
 
 void CEditBaseUI::SetTipValue(const std::string& tip) {
@@ -423,8 +488,7 @@ void CEditBaseUI::OnNativeReturn() {
   if (manager_ && initialised_) manager_->SendNotify(this, DUI_MSGTYPE_RETURN);
 }
 void CEditBaseUI::OnNativeFocus(bool in) {
-  if (!manager_) return;
-  if (in && manager_->GetFocus() != this) manager_->SetFocus(this);
+  if (manager_) manager_->FocusFollowsNative(this, in);
 }
 
 std::string CEditUI::GetClass() const { return "EditUI"; }
@@ -468,6 +532,7 @@ std::string CRichEditUI::GetSelText() const {
 }
 void CRichEditUI::SetAttribute(const std::string& name, const std::string& value) {
   if (name == "wantreturn") wantReturn_ = ParseBool(value);
+  else if (name == "wanttab") wantTab_ = ParseBool(value);
   else CEditBaseUI::SetAttribute(name, value);
 }
 
@@ -491,7 +556,10 @@ void CListLabelElementUI::DoEvent(TEventUI& event) {
   if (TrackHot(event, hot_)) return;
   switch (event.Type) {
     case UIEVENT_BUTTONDOWN:
-      if (list && IsEnabled()) list->SelectItem(list->GetItemIndex(this));
+      if (list && IsEnabled()) {
+        list->SelectItem(list->GetItemIndex(this));
+        list->SetFocus();  // the keys that follow move through the list
+      }
       return;
     case UIEVENT_DBLCLICK:
       if (manager_) manager_->SendNotify(this, "itemactivate");
@@ -550,6 +618,15 @@ void CListUI::RemoveAll() {
   curSel_ = -1;
   CContainerUI::RemoveAll();
 }
+void CListUI::DoEvent(TEventUI& event) {
+  if (event.Type == UIEVENT_KEYDOWN) {
+    int row = RowForKey(*this, curSel_, event.wParam);
+    if (row >= 0) SelectItem(row);
+    return;
+  }
+  CVerticalLayoutUI::DoEvent(event);
+}
+
 void CListUI::SetAttribute(const std::string& name, const std::string& value) {
   if (name == "itemselectedbkcolor") selectedBk_ = ParseColor(value);
   else if (name == "itemhotbkcolor") hotBk_ = ParseColor(value);
@@ -641,6 +718,15 @@ void CComboUI::DoEvent(TEventUI& event) {
     case UIEVENT_SCROLLWHEEL: {
       int next = curSel_ + (event.wParam > 0 ? -1 : 1);
       if (next >= 0 && next < GetCount()) SelectItem(next);
+      return;
+    }
+    case UIEVENT_KEYDOWN: {
+      if (event.wParam == static_cast<WPARAM>(VK_SPACE) || event.wParam == static_cast<WPARAM>(VK_RETURN)) {
+        Activate();
+        return;
+      }
+      int row = RowForKey(*this, curSel_, event.wParam);
+      if (row >= 0) SelectItem(row);
       return;
     }
     default:
