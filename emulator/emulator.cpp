@@ -621,6 +621,7 @@ ServiceSettings Emulator::Impl::Settings() const {
   s.statsBase = Base("https", statsPort);
   s.updateBase = Base("http", updatePort);
   s.chatPage = s.pageBase + "/chat";
+  s.qqAuthBase = s.pageBase;  // the pages server stands in for the QQ sign-in page
   s.caFile = tls.caFile;
   return s;
 }
