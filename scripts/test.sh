@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the project twice (plain, and with AddressSanitizer
+# Sets up the machine, builds the project twice (Release, and with AddressSanitizer
 # plus UBSan) and runs every test in both builds, and runs each fuzz harness
 # for QUILLORA_FUZZ_SECONDS (default 20; 0 skips them). Ends with CTest's
 # summary.
@@ -25,7 +25,9 @@ if [ "$fuzz_seconds" -gt 0 ]; then
   bash scripts/fuzz.sh "$fuzz_seconds" || status=1
 fi
 
-echo "=== plain build"
-bash scripts/build.sh build
+# The plain build is an optimised Release build, so that CI also proves the
+# build type packagers use.
+echo "=== plain build (Release)"
+QUILLORA_BUILD_TYPE=Release bash scripts/build.sh build
 (cd build && ctest -j "$jobs" --output-on-failure) || status=1
 exit $status

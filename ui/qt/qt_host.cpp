@@ -258,7 +258,11 @@ CNativeEditHost::CNativeEditHost(CEditBaseUI* owner, bool multiLine) {
     rich_ = new QTextEdit();
     rich_->setAcceptRichText(false);
     rich_->setFrameShape(QFrame::NoFrame);
-    QObject::connect(rich_, &QTextEdit::textChanged, [owner]() { owner->OnNativeTextChanged(); });
+    QObject::connect(rich_, &QTextEdit::textChanged, [this, owner]() {
+      if (!trimming_) owner->OnNativeTextChanged();
+    });
+    QObject::connect(rich_->document(), &QTextDocument::contentsChange,
+                     [this](int position, int, int added) { TrimInsertion(position, added); });
     widget_ = rich_;
   } else {
     line_ = new QLineEdit();
@@ -322,6 +326,30 @@ void CNativeEditHost::SetFont(const QFont& f) {
   }
 }
 
+void CNativeEditHost::SetMaxChar(int n) {
+  maxChar_ = std::max(0, n);
+  if (Line()) line_->setMaxLength(maxChar_ > 0 ? maxChar_ : 32767);
+}
+
+void CNativeEditHost::TrimInsertion(int position, int added) {
+  if (trimming_ || maxChar_ <= 0 || added <= 0 || !Rich()) return;
+  QTextDocument* doc = rich_->document();
+  const int length = doc->characterCount() - 1;  // without the closing paragraph mark
+  const int excess = length - maxChar_;
+  if (excess <= 0) return;
+  // Keep the start of what was inserted, drop its end. The change may count
+  // the closing paragraph mark of an empty document, which is not text.
+  const int end = std::min(position + added, length);
+  int start = std::max(position, end - excess);
+  if (start > position && doc->characterAt(start).isLowSurrogate()) --start;
+  trimming_ = true;
+  QTextCursor cut(doc);
+  cut.setPosition(start);
+  cut.setPosition(end, QTextCursor::KeepAnchor);
+  cut.removeSelectedText();
+  trimming_ = false;
+}
+
 void CNativeEditHost::SetReadOnly(bool ro) {
   if (Rich()) rich_->setReadOnly(ro);
   if (Line()) line_->setReadOnly(ro);
@@ -351,8 +379,6 @@ namespace {
 std::mutex g_registryMutex;
 std::map<std::uintptr_t, CWindowHost*> g_hosts;  // guarded by g_registryMutex
 std::uintptr_t g_nextHandle = 0x1000;             // guarded by g_registryMutex
-std::mutex g_keyMutex;
-std::set<int> g_keysDown;  // guarded by g_keyMutex
 
 }  // namespace
 
@@ -395,12 +421,30 @@ bool PostToWindow(HWND hwnd, std::function<void()> fn) {
 
 bool IsWindow(HWND hwnd) { return HostFromHandle(hwnd) != nullptr; }
 
+std::vector<CWindowWnd*> GetAllWindows() {
+  std::vector<CWindowHost*> hosts;
+  {
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    for (const auto& entry : g_hosts) hosts.push_back(entry.second);
+  }
+  std::vector<CWindowWnd*> windows;
+  for (CWindowHost* host : hosts)
+    if (host->Window()) windows.push_back(host->Window());
+  return windows;
+}
+
+bool DropFilesOnWindow(HWND hwnd, const std::vector<std::string>& paths, POINT pt) {
+  CWindowHost* host = HostFromHandle(hwnd);
+  return host && host->DeliverDrop(paths, pt);
+}
+
 int KeyFromQt(int k) {
   if (k >= Qt::Key_A && k <= Qt::Key_Z) return 'A' + (k - Qt::Key_A);
   if (k >= Qt::Key_0 && k <= Qt::Key_9) return '0' + (k - Qt::Key_0);
   switch (k) {
     case Qt::Key_Backspace: return VK_BACK;
-    case Qt::Key_Tab: return VK_TAB;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: return VK_TAB;
     case Qt::Key_Return:
     case Qt::Key_Enter: return VK_RETURN;
     case Qt::Key_Shift: return VK_SHIFT;
@@ -413,28 +457,10 @@ int KeyFromQt(int k) {
     case Qt::Key_Right: return VK_RIGHT;
     case Qt::Key_Down: return VK_DOWN;
     case Qt::Key_Delete: return VK_DELETE;
+    case Qt::Key_Home: return VK_HOME;
+    case Qt::Key_End: return VK_END;
     default: return 0;
   }
-}
-
-bool IsKeyDown(int vk) {
-  if (!QGuiApplication::instance()) return false;
-  Qt::KeyboardModifiers mods = QGuiApplication::queryKeyboardModifiers();
-  if (vk == VK_CONTROL) return mods & Qt::ControlModifier;
-  if (vk == VK_SHIFT) return mods & Qt::ShiftModifier;
-  if (vk == VK_MENU) return mods & Qt::AltModifier;
-  std::lock_guard<std::mutex> lock(g_keyMutex);
-  return g_keysDown.count(vk) != 0;
-}
-
-short GetKeyState(int vk) { return IsKeyDown(vk) ? static_cast<short>(0x8000) : 0; }
-
-static void TrackKey(QKeyEvent* e, bool down) {
-  int vk = KeyFromQt(e->key());
-  if (!vk || e->isAutoRepeat()) return;
-  std::lock_guard<std::mutex> lock(g_keyMutex);
-  if (down) g_keysDown.insert(vk);
-  else g_keysDown.erase(vk);
 }
 
 // ---- window host ----
@@ -443,9 +469,11 @@ CWindowHost::CWindowHost(CWindowWnd* window, HWND hwnd, bool popup)
     : QWidget(nullptr, popup ? (Qt::Popup | Qt::FramelessWindowHint) : (Qt::Window | Qt::FramelessWindowHint)),
       window_(window),
       hwnd_(hwnd) {
+  InstallAccessibility();
   setMouseTracking(true);
   setAttribute(Qt::WA_OpaquePaintEvent, false);
   setFocusPolicy(Qt::StrongFocus);
+  InstallKeyStateTracker();
 }
 
 CWindowHost::~CWindowHost() = default;
@@ -474,27 +502,37 @@ bool CWindowHost::event(QEvent* e) {
 }
 
 bool CWindowHost::eventFilter(QObject* watched, QEvent* e) {
-  // Keys typed into a hosted editor pass through the window's handler first;
-  // a window that consumes a key keeps it from the editor.
-  if (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) {
-    auto* ke = static_cast<QKeyEvent*>(e);
-    TrackKey(ke, e->type() == QEvent::KeyPress);
-    if (e->type() == QEvent::KeyPress && window_) {
-      keyReachedBase = false;
-      QPointer<CWindowHost> self(this);
-      int vk = KeyFromQt(ke->key());
-      Send(WM_KEYDOWN, static_cast<WPARAM>(vk ? vk : ke->key()), 0);
-      if (!self) return true;
-      if (!keyReachedBase) return true;
-    }
-  } else if (e->type() == QEvent::FocusIn) {
+  if (e->type() == QEvent::KeyPress && window_) {
+    // Keys typed into a hosted editor pass through the window's handler
+    // first; a key the window consumes, or one the toolkit uses itself (Tab
+    // moving the focus), is kept from the editor.
+    return !DeliverKey(static_cast<QKeyEvent*>(e));
+  }
+  if (e->type() == QEvent::FocusIn || e->type() == QEvent::FocusOut) {
     auto* w = qobject_cast<QWidget*>(watched);
-    if (w) {
-      auto* owner = static_cast<CEditBaseUI*>(w->property("duiEditOwner").value<void*>());
-      if (owner) owner->OnNativeFocus(true);
-    }
+    auto* owner = w ? static_cast<CEditBaseUI*>(w->property("duiEditOwner").value<void*>()) : nullptr;
+    Qt::FocusReason reason = static_cast<QFocusEvent*>(e)->reason();
+    // Losing the focus to another window or a popup menu keeps the
+    // control focused, as it will be again when the window comes back.
+    if (owner && e->type() == QEvent::FocusIn) owner->OnNativeFocus(true);
+    else if (owner && reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) owner->OnNativeFocus(false);
   }
   return QWidget::eventFilter(watched, e);
+}
+
+bool CWindowHost::DeliverKey(QKeyEvent* ke) {
+  keyReachedBase = false;
+  keyConsumed = false;
+  QPointer<CWindowHost> self(this);
+  int vk = KeyFromQt(ke->key());
+  Send(WM_KEYDOWN, static_cast<WPARAM>(vk ? vk : ke->key()), 0);
+  if (!self) return false;
+  return keyReachedBase && !keyConsumed;
+}
+
+bool CWindowHost::focusNextPrevChild(bool) {
+  // Tab belongs to the toolkit's own focus order, not Qt's chain of editors.
+  return false;
 }
 
 void CWindowHost::paintEvent(QPaintEvent* e) {
@@ -504,6 +542,23 @@ void CWindowHost::paintEvent(QPaintEvent* e) {
   CRenderContext ctx(painter, pm_);
   RECT paint = FromQRect(e->rect());
   if (CControlUI* root = pm_->GetRoot()) root->DoPaint(ctx, paint);
+  if (pm_->IsFocusRingShown()) PaintFocusRing(painter);
+}
+
+void CWindowHost::PaintFocusRing(QPainter& painter) {
+  CControlUI* focus = pm_->GetFocus();
+  if (!focus || !focus->IsVisible()) return;
+  // Inside the control's own rectangle, so repainting the control renews it.
+  const int width = std::max(1, pm_->ScaleValue(2));
+  QRectF ring = QRectF(ToQRect(focus->GetPos())).adjusted(width / 2.0, width / 2.0, -width / 2.0, -width / 2.0);
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing);
+  QPen pen(ToQColor(pm_->GetFocusRingColor()));
+  pen.setWidth(width);
+  painter.setPen(pen);
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRoundedRect(ring, width, width);
+  painter.restore();
 }
 
 void CWindowHost::mouseMoveEvent(QMouseEvent* e) {
@@ -563,9 +618,11 @@ void CWindowHost::wheelEvent(QWheelEvent* e) {
 void CWindowHost::leaveEvent(QEvent*) { Send(WM_MOUSELEAVE, 0, 0); }
 
 void CWindowHost::keyPressEvent(QKeyEvent* e) {
-  TrackKey(e, true);
-  int vk = KeyFromQt(e->key());
-  Send(WM_KEYDOWN, static_cast<WPARAM>(vk ? vk : e->key()), 0);
+  // While an editor has the focus, a key reaching the window is one the
+  // editor ignored: it was delivered once already, on its way in.
+  QWidget* focus = focusWidget();
+  if (focus && focus != this && focus->property("duiEditOwner").isValid()) return;
+  DeliverKey(e);
 }
 
 void CWindowHost::resizeEvent(QResizeEvent*) {
