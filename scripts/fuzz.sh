@@ -20,11 +20,11 @@ export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/cmake/lsan.supp:print_sup
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export QT_QPA_PLATFORM=offscreen
 
-# The last figure libFuzzer printed for `name` ("cov: 123") in a log.
-figure() { grep -o "$1: [0-9]*" "$2" | tail -1 | awk '{print $2}'; }
+# The last figure libFuzzer printed for `name` ("cov: 123", "stat::x:   5") in a log.
+figure() { grep -o "$1: *[0-9]*" "$2" | tail -1 | awk '{print $2}'; }
 
 status=0
-printf '%-20s %10s %8s %6s %6s %7s  %s\n' harness execs exec/s cov ft corpus result
+printf '%-20s %10s %8s %6s %6s %7s %7s  %s\n' harness execs exec/s cov ft corpus rss-MB result
 for h in "${harnesses[@]}"; do
   work=$out/corpus/$h
   mkdir -p "$work" "$out/artifacts" "$out/logs"
@@ -36,9 +36,9 @@ for h in "${harnesses[@]}"; do
     result="FAILED (see $log)"
     status=1
   fi
-  printf '%-20s %10s %8s %6s %6s %7s  %s\n' "$h" \
-    "$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | awk '{print $2}')" \
-    "$(grep -o 'stat::average_exec_per_sec: [0-9]*' "$log" | awk '{print $2}')" \
-    "$(figure cov "$log")" "$(figure ft "$log")" "$(find "$work" -type f | wc -l)" "$result"
+  printf '%-20s %10s %8s %6s %6s %7s %7s  %s\n' "$h" \
+    "$(figure stat::number_of_executed_units "$log")" "$(figure stat::average_exec_per_sec "$log")" \
+    "$(figure cov "$log")" "$(figure ft "$log")" "$(find "$work" -type f | wc -l)" \
+    "$(figure stat::peak_rss_mb "$log")" "$result"
 done
 exit $status
