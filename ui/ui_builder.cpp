@@ -91,8 +91,8 @@ bool IsConfigElement(const std::string& n) {
 
 class Builder {
  public:
-  Builder(IDialogBuilderCallback* cb, CPaintManagerUI* pm, std::string& error, bool& missing)
-      : cb_(cb), pm_(pm), error_(error), missing_(missing) {}
+  Builder(IDialogBuilderCallback* cb, CPaintManagerUI* pm, std::string& error)
+      : cb_(cb), pm_(pm), error_(error) {}
 
   // Builds the tree of one document; returns its root control.
   CControlUI* BuildDocument(const Node& top, const std::string& origin, CControlUI* parent) {
@@ -285,7 +285,6 @@ class Builder {
   IDialogBuilderCallback* cb_;
   CPaintManagerUI* pm_;
   std::string& error_;
-  bool& missing_;
   bool failed_ = false;
   int depth_ = 0;    // includes
   int nesting_ = 0;  // controls, across includes
@@ -343,7 +342,7 @@ CControlUI* CDialogBuilder::CreateFromText(const std::string& xml, const std::st
   EnsureApplication();
   auto doc = ParseXml(QByteArray(xml.data(), static_cast<qsizetype>(xml.size())), origin, error_);
   if (!doc) return nullptr;
-  Builder b(callback, manager, error_, fileMissing_);
+  Builder b(callback, manager, error_);
   CControlUI* root = b.BuildDocument(*doc, origin, nullptr);
   if (b.Failed()) {
     delete root;
