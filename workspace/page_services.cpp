@@ -1,0 +1,36 @@
+#include "workspace/page_services.h"
+
+#include <utility>
+
+#include "platform/shell.h"
+#include "service/trans_task_manager.h"
+
+namespace quillora::workspace {
+namespace {
+
+PageServices& Current() {
+  static PageServices services;
+  return services;
+}
+
+}  // namespace
+
+void SetPageServices(PageServices services) { Current() = std::move(services); }
+
+TransTaskManager& PageTaskManager() {
+  TransTaskManager* tasks = Current().tasks;
+  return tasks ? *tasks : TransTaskManager::Instance();
+}
+
+bool RevealFile(const std::string& path) {
+  const auto& reveal = Current().reveal;
+  return reveal ? reveal(path) : platform::RevealInFileManager(path);
+}
+
+std::optional<std::string> ChooseOpenFile(const OpenFileRequest& request) {
+  const auto& choose = Current().chooseFile;
+  if (choose) return choose(request);
+  return std::nullopt;  // wired to the toolkit's dialog below
+}
+
+}  // namespace quillora::workspace
