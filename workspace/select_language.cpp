@@ -54,8 +54,10 @@ void SelectLanguage::ShowAt(CControlUI* anchor, const std::string& excludedCode)
   for (auto& [code, option] : options_) option->Selected(option == chosen, false);
   anchor_ = anchor;
   PlaceOver(anchor);
-  SetVisible(true);
+  // The anchor takes the focus before the picker shows, so that focus
+  // change cannot read as the user leaving the open picker.
   manager_->SetFocus(anchor);
+  SetVisible(true);
   manager_->SetFocus(this);
 }
 
