@@ -20,6 +20,7 @@
 #include "common/codec.h"
 #include "common/ini.h"
 #include "common/text.h"
+#include "emulator/client_rules.h"
 #include "emulator/emulator_impl.h"
 #include "emulator/translation.h"
 
@@ -82,6 +83,13 @@ Answer CodeAnswer(int code, const std::string& message) {
   v["code"] = code;
   if (!message.empty()) v["message"] = message;
   return JsonAnswer(v);
+}
+
+Answer ContentTypeAnswer(const httplib::Request& req) {
+  if (req.get_header_value("Content-Type") == "application/json") return Answer{};
+  Answer a = CodeAnswer(kCodeContentType, "Content-Type must be application/json");
+  a.status = 415;
+  return a;
 }
 
 std::string JournalEntry::Header(const std::string& name) const {
@@ -352,6 +360,10 @@ void Emulator::Impl::RegisterFallback(httplib::Server& s, const char* service) {
 std::optional<FlatBody> Emulator::Impl::CheckBody(const httplib::Request& req, bool signedBody,
                                                   const std::vector<std::string>& required,
                                                   Answer* failure) {
+  if (Answer wrongType = ContentTypeAnswer(req); wrongType.status != 200) {
+    *failure = wrongType;
+    return std::nullopt;
+  }
   std::string error;
   std::optional<FlatBody> body = ParseFlatBody(req.body, &error);
   if (!body) {
@@ -375,6 +387,23 @@ std::optional<FlatBody> Emulator::Impl::CheckBody(const httplib::Request& req, b
       *failure = CodeAnswer(kCodeMalformed, "missing member " + key);
       return std::nullopt;
     }
+  }
+  return body;
+}
+
+std::optional<FlatBody> Emulator::Impl::CheckClientBody(const httplib::Request& req, bool signedBody,
+                                                        const std::vector<std::string>& required,
+                                                        const std::vector<std::string>& optional,
+                                                        Answer* failure) {
+  std::optional<FlatBody> body = CheckBody(req, signedBody, required, failure);
+  if (!body) return std::nullopt;
+  if (auto extra = UndefinedMember(*body, required, optional, signedBody)) {
+    *failure = CodeAnswer(kCodeUndefinedMember, "member " + *extra + " is not defined for this request");
+    return std::nullopt;
+  }
+  if (auto wrong = WrongConstant(*body)) {
+    *failure = CodeAnswer(kCodeWrongConstant, "member " + *wrong + " differs from the client's identity");
+    return std::nullopt;
   }
   return body;
 }

@@ -4,6 +4,7 @@
 #include "ui/ui_containers.h"
 #include "ui/ui_control.h"
 #include "ui/ui_controls.h"
+#include "ui/ui_dialogs.h"
 #include "ui/ui_manager.h"
 #include "ui/ui_menu.h"
 #include "ui/ui_types.h"

@@ -19,6 +19,7 @@
 namespace DirectUI {
 
 struct ModalState {
+  HWND hwnd = nullptr;
   QEventLoop loop;
   UINT code = 0;
   bool done = false;
@@ -73,6 +74,42 @@ void FatalSkinError(const std::string& text) {
   }
   std::fflush(stdout);
   std::_Exit(1);
+}
+
+namespace {
+
+bool IsOwnedBy(HWND popup, HWND owner) {
+  // Owner chains are short; the bound only guards against a cycle.
+  for (int depth = 0; popup && depth < 64; ++depth) {
+    if (popup == owner) return true;
+    CWindowHost* h = HostFromHandle(popup);
+    popup = h && h->Window() ? h->Window()->GetOwner() : nullptr;
+  }
+  return false;
+}
+
+}  // namespace
+
+HWND GetLastActivePopup(HWND hwnd) {
+  for (auto it = g_modals.rbegin(); it != g_modals.rend(); ++it)
+    if ((*it)->hwnd != hwnd && IsWindow((*it)->hwnd) && IsOwnedBy((*it)->hwnd, hwnd)) return (*it)->hwnd;
+  return hwnd;
+}
+
+bool SetForegroundWindow(HWND hwnd) {
+  CWindowHost* host = HostFromHandle(hwnd);
+  if (!host) return false;
+  if (host->isMinimized()) host->showNormal();
+  else if (!host->isVisible()) host->show();
+  host->raise();
+  host->activateWindow();
+  return true;
+}
+
+void BringToFrontWithPopup(HWND hwnd) {
+  if (!SetForegroundWindow(hwnd)) return;
+  HWND popup = GetLastActivePopup(hwnd);
+  if (popup != hwnd) SetForegroundWindow(popup);
 }
 
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -157,6 +194,7 @@ UINT CWindowWnd::ShowModal() {
   HWND self = hwnd_;
   HWND owner = owner_;
   ModalState state;
+  state.hwnd = hwnd_;
   host_->modal = &state;
   g_modals.push_back(&state);
   if (CWindowHost* o = HostFromHandle(owner)) o->setEnabled(false);

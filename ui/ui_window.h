@@ -20,6 +20,16 @@ bool IsWindow(HWND hwnd);
 // Ends every modal loop; the outermost ShowModal then returns. Any thread.
 void PostQuitMessage(int code);
 bool IsQuitPosted();
+// The innermost modal popup running over hwnd (owned by it directly or
+// through other popups), or hwnd itself when none runs. UI thread only.
+HWND GetLastActivePopup(HWND hwnd);
+// Shows the window if needed (restoring it when minimised), raises it and
+// gives it the input focus; false when the window is gone. UI thread only.
+bool SetForegroundWindow(HWND hwnd);
+// What a second start asks of the running copy: hwnd comes back (restored and
+// shown) and in front, and then its last active popup above it, so an open
+// modal popup is what the user sees and types into. UI thread only.
+void BringToFrontWithPopup(HWND hwnd);
 // Makes sure the process has its application object (created on first use).
 void EnsureApplication();
 // Shows an error box with caption "DirectUI" and ends the process with exit

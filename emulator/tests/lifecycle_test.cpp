@@ -80,7 +80,7 @@ TEST_F(EmulatorTest, ConcurrentTasksKeepTheirOwnUploads) {
   std::vector<std::thread> threads;
   for (int i = 0; i < kClients; ++i) {
     threads.emplace_back([&, i] {
-      CreatedTask t = UploadPar("fanyi", "QuilloraFileSize" + std::to_string(i) + ".txt", "txt");
+      CreatedTask t = UploadPar("fanyi", "QuilloraFileSize" + std::to_string(i + 1) + ".txt", "txt");
       std::string body = "hello " + std::to_string(i) + "\n";
       body = body + body + body;
       expected[i] = Emulator::Translate(body, "zh", "en");

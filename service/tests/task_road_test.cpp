@@ -5,6 +5,8 @@
 #include <json/value.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -306,6 +308,55 @@ TEST_F(TaskRoad, FileWithoutExtension) {
   const auto par = emu_->Requests("/api/v4/uploadpar");
   ASSERT_EQ(par.size(), 1u);
   EXPECT_EQ(Member(par[0], "filename"), "QuilloraFileSize1");
+}
+
+TEST_F(TaskRoad, ExtensionThatNeedsEscapingIsSignedAsSentAndSaved) {
+  // The quote is escaped in the body; the signature must cover that same
+  // escaped text, or the service refuses the task at its creation.
+  const std::string name = "notes.t\"x";
+  ASSERT_TRUE(WriteTextFile(Path(name), "hello\n"));
+  FinishedTask done = RunOne(FileTask(Path(name)));
+  ASSERT_EQ(done.notification, kNotifySucceeded) << done.task->failureReason;
+  EXPECT_EQ(done.task->resultPath, outFolder_ + "notes_en.t\"x");
+  EXPECT_EQ(ReadFile(done.task->resultPath), Emulator::Translate("hello\n", "zh", "en"));
+  const auto par = emu_->Requests("/api/v4/uploadpar");
+  ASSERT_EQ(par.size(), 1u);
+  EXPECT_EQ(par[0].code, 10000);
+  EXPECT_NE(par[0].body.find(R"("filename":"QuilloraFileSize1.t\"x")"), std::string::npos) << par[0].body;
+  EXPECT_EQ(Member(par[0], "outputfileextension"), "t\"x");
+}
+
+TEST_F(TaskRoad, TaskCreationCarriesTheServerClockOrTheLocalOneWhenItIsDown) {
+  ASSERT_TRUE(WriteTextFile(Path("a.mp3"), "hello"));
+  auto sentTime = [this] {
+    const auto par = emu_->Requests("/api/v4/uploadpar");
+    return par.empty() ? int64_t{0} : std::stoll(Member(par.back(), "timestamp"));
+  };
+  auto near = [](int64_t sent, int64_t expected) { return std::llabs(sent - expected) <= 120; };
+  constexpr int64_t kOffset = 3 * 3600;
+
+  // The service's clock runs three hours ahead of this machine's.
+  emu_->SetServerTimeOffset(kOffset);
+  FinishedTask ahead = RunOne(FileTask(Path("a.mp3"), "voicefanyi"));
+  EXPECT_EQ(ahead.notification, kNotifySucceeded) << ahead.task->failureReason;
+  EXPECT_TRUE(near(sentTime(), std::time(nullptr) + kOffset)) << sentTime();
+
+  // The time service drops every request: the local clock is sent instead.
+  emu_->SetServerTimeOffset(0);
+  Fault down;
+  down.path = "/ver1/getUnixTime";
+  down.kind = Fault::Kind::kDrop;
+  emu_->SetFault(down);
+  FinishedTask local = RunOne(FileTask(Path("a.mp3"), "voicefanyi"));
+  EXPECT_EQ(local.notification, kNotifySucceeded) << local.task->failureReason;
+  EXPECT_TRUE(near(sentTime(), std::time(nullptr))) << sentTime();
+
+  // With the time service down and the service's clock far off, the service
+  // refuses the local time and the task fails at its creation.
+  emu_->SetServerTimeOffset(kOffset);
+  FinishedTask skewed = RunOne(FileTask(Path("a.mp3"), "voicefanyi"));
+  EXPECT_EQ(skewed.notification, kNotifyFailed);
+  EXPECT_EQ(emu_->Requests("/api/v4/uploadpar").back().code, emulator::kCodeClockSkew);
 }
 
 TEST_F(TaskRoad, QueuedTasksKeepTheirOrderAndReachTheirOwnTargets) {
