@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "workspace/file_info.h"
-#include "workspace/page_services.h"
+#include "ui/ui_dialogs.h"
 
 namespace quillora::workspace {
 
@@ -102,11 +102,11 @@ void FileTransPage::AcceptDrop(HDROP drop) {
 
 void FileTransPage::ChooseFile() {
   if (state_ == FilePageState::kTranslating) return;
-  OpenFileRequest request;
-  request.owner = manager_ ? manager_->GetPaintWindow() : nullptr;
-  request.filterText = kind_.filterText;
-  request.filterPattern = kind_.filterPattern;
-  if (std::optional<std::string> path = ChooseOpenFile(request); path && !path->empty()) SetSourceFile(*path);
+  OpenFileOptions options;
+  options.filters = {{kind_.filterText, kind_.filterPattern}};
+  options.filterIndex = 1;
+  const std::string path = OpenFileDialog(manager_ ? manager_->GetPaintWindow() : nullptr, options);
+  if (!path.empty()) SetSourceFile(path);
 }
 
 void FileTransPage::SetSourceFile(const std::string& path) {

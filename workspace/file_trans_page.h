@@ -54,7 +54,8 @@ class FileTransPage : public TransPage {
   // file with an accepted extension becomes the source. Ignored unless the
   // page is empty.
   void AcceptDrop(DirectUI::HDROP drop);
-  // The open-file dialog; any file may be chosen. Ignored while translating.
+  // The toolkit's open-file dialog with the page's filter; any file may be
+  // chosen. Ignored while translating.
   void ChooseFile();
   // Makes `path` the source file (as a dialog choice would).
   void SetSourceFile(const std::string& path);

@@ -27,10 +27,4 @@ bool RevealFile(const std::string& path) {
   return reveal ? reveal(path) : platform::RevealInFileManager(path);
 }
 
-std::optional<std::string> ChooseOpenFile(const OpenFileRequest& request) {
-  const auto& choose = Current().chooseFile;
-  if (choose) return choose(request);
-  return std::nullopt;  // wired to the toolkit's dialog below
-}
-
 }  // namespace quillora::workspace

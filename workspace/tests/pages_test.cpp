@@ -23,32 +23,6 @@ std::string ShownFailureText() {
   return text;
 }
 
-// Answers the size notice when it opens inside the page's click: records its
-// text, saves a screenshot and closes it with its own button.
-struct NoticeWatcher {
-  std::string desc;
-  int mode = -1;
-  int seen = 0;
-  std::string shot;
-  explicit NoticeWatcher(std::string shotPath = {}) : shot(std::move(shotPath)) {
-    timer.setInterval(20);
-    QObject::connect(&timer, &QTimer::timeout, [this] {
-      FileTooBigTip* tip = FileTooBigTip::Open();
-      if (!tip || handled == tip) return;
-      handled = tip;
-      ++seen;
-      mode = tip->Mode();
-      tip->GetPaintManager().UpdateLayout();
-      desc = TextOf(tip->GetPaintManager().FindControl("lb_desc"));
-      if (!shot.empty()) tip->SaveScreenshot(shot);
-      uitest::Click(*tip, tip->GetPaintManager().FindControl("closebtn"));
-    });
-    timer.start();
-  }
-  QTimer timer;
-  FileTooBigTip* handled = nullptr;
-};
-
 class FilePagesTest : public PagesTest {
  protected:
   // Chooses `path` on `page` through its add button and the dialog.
@@ -114,18 +88,24 @@ TEST_F(FilePagesTest, DialogUsesEachPagesFilterAndCancelChangesNothing) {
   ClickIn(Doc(), "btnAddFile");
   EXPECT_TRUE(Doc()->IsEmpty());
   ASSERT_EQ(dialogRequests_.size(), 1u);
-  EXPECT_EQ(dialogRequests_[0].filterText, "文档 (WORD, EXCEL, PPT, PDF)");
-  EXPECT_EQ(dialogRequests_[0].filterPattern, "*.doc;*.docx;*.xls;*.xlsx;*.ppt;*.pptx;*.pdf");
-  EXPECT_EQ(dialogRequests_[0].owner, host_->GetHWND());
+  const DialogRequest& asked = dialogRequests_[0];
+  EXPECT_EQ(asked.kind, DialogRequest::OpenFile);
+  ASSERT_EQ(asked.filters.size(), 1u);
+  EXPECT_EQ(asked.filters[0].text, "文档 (WORD, EXCEL, PPT, PDF)");
+  EXPECT_EQ(asked.filters[0].pattern, "*.doc;*.docx;*.xls;*.xlsx;*.ppt;*.pptx;*.pdf");
+  EXPECT_EQ(asked.filterIndex, 1);
+  EXPECT_TRUE(asked.title.empty());
+  EXPECT_TRUE(asked.folder.empty());
+  EXPECT_EQ(asked.owner, host_->GetHWND());
   ShowTab(1);
   // The dialog may return any file; its extension is not checked.
   Choose(Music(), File("talk.ogg", 2048));
-  EXPECT_EQ(dialogRequests_.back().filterPattern, "*.mp3;*.avi;*.m4a;*.wma;");
+  EXPECT_EQ(dialogRequests_.back().filters.at(0).pattern, "*.mp3;*.avi;*.m4a;*.wma;");
   EXPECT_EQ(TextOf(In(Music(), "lb_size")), "2.00KB");
   ShowTab(2);
   AnswerDialog(std::nullopt);
   ClickIn(Pic(), "btnAddFile");
-  EXPECT_EQ(dialogRequests_.back().filterText, "图片文件 (PNG, JPG, BMP)");
+  EXPECT_EQ(dialogRequests_.back().filters.at(0).text, "图片文件 (PNG, JPG, BMP)");
 }
 
 TEST_F(FilePagesTest, SizeLimitCountsWholeKibibytes) {
@@ -136,7 +116,7 @@ TEST_F(FilePagesTest, SizeLimitCountsWholeKibibytes) {
     std::filesystem::resize_file(path, size);
     return path;
   };
-  NoticeWatcher notice(std::string(QUILLORA_SCREENSHOT_DIR) + "/notice_file_100.png");
+  NoticeWatcher notice;
   Choose(Doc(), sparse("over.docx", 51201 * KiB));
   ClickIn(Doc(), "btnTrans");
   EXPECT_EQ(notice.seen, 1);
@@ -357,7 +337,7 @@ class TextPageTest : public FilePagesTest {
 TEST_F(TextPageTest, LimitCountsUtf16UnitsAndKeepsTheInput) {
   OpenHost();
   ShowTab(3);
-  NoticeWatcher notice(std::string(QUILLORA_SCREENSHOT_DIR) + "/notice_text_100.png");
+  NoticeWatcher notice;
   const std::string smile = "\xF0\x9F\x98\x80";  // outside the BMP: two units
   const std::string over = std::string(29999, 'a') + smile;
   Input()->SetText(over);

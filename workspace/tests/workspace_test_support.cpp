@@ -4,6 +4,7 @@
 
 #include "service/transport/remote_services.h"
 #include "ui/qt/qt_host.h"
+#include "workspace/file_too_big_tip.h"
 
 namespace quillora::workspace::testing {
 
@@ -42,13 +43,13 @@ void PagesTest::SetUp() {
     revealed_.push_back(path);
     return true;
   };
-  services.chooseFile = [this](const OpenFileRequest& request) -> std::optional<std::string> {
+  SetDialogChooser([this](const DialogRequest& request) {
     dialogRequests_.push_back(request);
-    if (dialogAnswers_.empty()) return std::nullopt;
+    if (dialogAnswers_.empty()) return std::string();
     auto answer = dialogAnswers_.front();
     dialogAnswers_.pop_front();
-    return answer;
-  };
+    return answer.value_or(std::string());
+  });
   SetPageServices(std::move(services));
 }
 
@@ -62,6 +63,7 @@ void PagesTest::TearDown() {
     host_.reset();
   }
   SetPageServices({});
+  SetDialogChooser({});
 }
 
 void PagesTest::OpenHost(int scale) {
@@ -120,5 +122,28 @@ std::string PagesTest::TextFile(const std::string& name, const std::string& cont
 }
 
 std::string TextOf(CControlUI* c) { return c ? c->GetText() : std::string(); }
+
+NoticeWatcher::NoticeWatcher(std::string shotPath, int scale) : shot_(std::move(shotPath)), scale_(scale) {
+  timer_.setInterval(20);
+  QObject::connect(&timer_, &QTimer::timeout, [this] {
+    FileTooBigTip* tip = FileTooBigTip::Open();
+    if (!tip || handled_ == tip) return;
+    handled_ = tip;
+    ++seen;
+    mode = tip->Mode();
+    CPaintManagerUI& pm = tip->GetPaintManager();
+    if (scale_ != pm.GetDPIScale()) {
+      pm.SetDPIScale(scale_);
+      tip->ResizeClient(pm.ScaleValue(380), pm.ScaleValue(200));
+    }
+    pm.UpdateLayout();
+    desc = TextOf(pm.FindControl("lb_desc"));
+    if (!shot_.empty()) {
+      EXPECT_TRUE(tip->SaveScreenshot(shot_)) << shot_;
+    }
+    uitest::Click(*tip, pm.FindControl("closebtn"));
+  });
+  timer_.start();
+}
 
 }  // namespace quillora::workspace::testing

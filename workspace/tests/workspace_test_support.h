@@ -4,6 +4,7 @@
 // the file manager are answered by the test, screenshots land in one folder.
 #include <gtest/gtest.h>
 
+#include <QTimer>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -16,6 +17,7 @@
 #include "ui/tests/ui_test_support.h"
 #include "workspace/host/workspace_host.h"
 #include "workspace/page_services.h"
+#include "ui/ui_dialogs.h"
 
 namespace quillora::workspace::testing {
 
@@ -58,11 +60,26 @@ class PagesTest : public ::testing::Test {
   testing_support::TempDir dir_;
   std::string outFolder_;
   std::vector<std::string> revealed_;
-  std::vector<OpenFileRequest> dialogRequests_;
+  std::vector<DirectUI::DialogRequest> dialogRequests_;
   std::deque<std::optional<std::string>> dialogAnswers_;
 };
 
 // Text of a control (empty for null).
 std::string TextOf(DirectUI::CControlUI* c);
+
+// Answers the size notice when it opens inside a page's click: records its
+// mode and text, saves a screenshot at `scale` and closes it with its button.
+struct NoticeWatcher {
+  explicit NoticeWatcher(std::string shotPath = {}, int scale = 100);
+  std::string desc;
+  int mode = -1;
+  int seen = 0;
+
+ private:
+  std::string shot_;
+  int scale_;
+  QTimer timer_;
+  const void* handled_ = nullptr;
+};
 
 }  // namespace quillora::workspace::testing
