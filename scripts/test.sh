@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the project twice (plain, and with AddressSanitizer
+# Sets up the machine, builds the project twice (Release, and with AddressSanitizer
 # plus UBSan) and runs every test in both builds. Ends with CTest's summary.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,7 +17,9 @@ echo "=== sanitizer build (AddressSanitizer + UBSan)"
 bash scripts/build.sh build-asan -DQUILLORA_SANITIZE=ON
 (cd build-asan && ctest -j "$jobs" --output-on-failure) || status=1
 
-echo "=== plain build"
-bash scripts/build.sh build
+# The plain build is an optimised Release build, so that CI also proves the
+# build type packagers use.
+echo "=== plain build (Release)"
+QUILLORA_BUILD_TYPE=Release bash scripts/build.sh build
 (cd build && ctest -j "$jobs" --output-on-failure) || status=1
 exit $status

@@ -220,6 +220,8 @@ UINT CWindowWnd::ShowModal() {
   return state.code;
 }
 
+bool CWindowWnd::IsModal() const { return host_ && host_->modal; }
+
 void CWindowWnd::Close(UINT ret) { PostMessage(WM_CLOSE, ret, 0); }
 
 void CWindowWnd::DestroyWindow() {
@@ -290,7 +292,10 @@ std::string CWindowWnd::GetWindowText() const { return host_ ? FromQ(host_->wind
 
 void CWindowWnd::ResizeClient(int cx, int cy) {
   if (!host_) return;
-  host_->resize(cx < 0 ? host_->width() : cx, cy < 0 ? host_->height() : cy);
+  // Skin units, like every size a skin or a window class gives.
+  CPaintManagerUI* pm = host_->Manager();
+  auto scaled = [pm](int v) { return pm ? pm->ScaleValue(v) : v; };
+  host_->resize(cx < 0 ? host_->width() : scaled(cx), cy < 0 ? host_->height() : scaled(cy));
 }
 void CWindowWnd::MoveWindow(int x, int y) {
   if (host_) host_->move(x, y);
@@ -455,8 +460,13 @@ LRESULT CWindowImplBaseUI::OnCreate(UINT, WPARAM, LPARAM, bool& handled) {
   return 0;
 }
 
-LRESULT CWindowImplBaseUI::OnKeyDown(UINT, WPARAM, LPARAM, bool& handled) {
-  handled = false;
+LRESULT CWindowImplBaseUI::OnKeyDown(UINT, WPARAM wParam, LPARAM, bool& handled) {
+  // Escape leaves a modal popup the way its close button does. The main
+  // window runs modally too, but it has no owner and stays.
+  handled = wParam == static_cast<WPARAM>(VK_ESCAPE) && GetOwner() && IsModal();
+  if (!handled) return 0;
+  if (Host()) Host()->keyConsumed = true;
+  Close(1);
   return 0;
 }
 LRESULT CWindowImplBaseUI::OnMouseMove(UINT, WPARAM, LPARAM, bool& handled) {
