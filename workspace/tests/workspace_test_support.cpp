@@ -1,5 +1,6 @@
 #include "workspace/tests/workspace_test_support.h"
 
+#include <QImage>
 #include <filesystem>
 
 #include "service/transport/remote_services.h"
@@ -71,7 +72,7 @@ void PagesTest::OpenHost(int scale) {
   ASSERT_NE(host_->Create(nullptr, "Quillora", UI_WNDSTYLE_FRAME, 0), nullptr);
   manager_->SetNotifier(host_->Bridge());
   Pm().SetDPIScale(scale);
-  host_->ResizeClient(Pm().ScaleValue(900), Pm().ScaleValue(600));
+  host_->ResizeClient(900, 600);
   host_->ShowWindow(true);
   Pm().UpdateLayout();
   ASSERT_NE(Doc(), nullptr);
@@ -106,6 +107,8 @@ std::string PagesTest::Shot(const std::string& name) {
   const std::string scale = std::to_string(Pm().GetDPIScale());
   const std::string path = std::string(QUILLORA_SCREENSHOT_DIR) + "/" + name + "_" + scale + ".png";
   EXPECT_TRUE(host_->SaveScreenshot(path)) << path;
+  // The whole window, at the scale the name says.
+  EXPECT_EQ(QImage(QString::fromStdString(path)).size(), QSize(Pm().ScaleValue(900), Pm().ScaleValue(600))) << path;
   return path;
 }
 
@@ -134,7 +137,7 @@ NoticeWatcher::NoticeWatcher(std::string shotPath, int scale) : shot_(std::move(
     CPaintManagerUI& pm = tip->GetPaintManager();
     if (scale_ != pm.GetDPIScale()) {
       pm.SetDPIScale(scale_);
-      tip->ResizeClient(pm.ScaleValue(380), pm.ScaleValue(200));
+      tip->ResizeClient(380, 200);
     }
     pm.UpdateLayout();
     desc = TextOf(pm.FindControl("lb_desc"));
