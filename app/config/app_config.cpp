@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "account/session/user_session.h"
 #include "common/ini.h"
@@ -156,7 +158,17 @@ bool AppConfig::SetExportPath(const std::string& path) {
   return WriteSetting(kExportPathKey, path);
 }
 
-int AppConfig::EnableAutoRunEntry() { return platform::EnableAutoRunEntry(); }
+int AppConfig::EnableAutoRunEntry() {
+  // A portable installation keeps its settings where QUILLORA_HOME points; the
+  // program started at sign-in must read the same set.ini.
+  platform::AutoRunEnvironment environment;
+  if (const char* home = std::getenv(kHomeEnvironmentVariable); home && *home) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(home, ec);
+    environment.emplace_back(kHomeEnvironmentVariable, ec ? std::string(home) : absolute.string());
+  }
+  return platform::EnableAutoRunEntry(platform::GetExecutablePath(), environment);
+}
 
 int AppConfig::DisableAutoRunEntry() { return platform::DisableAutoRunEntry(); }
 

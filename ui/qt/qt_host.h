@@ -145,10 +145,15 @@ class CPaintManagerImpl {
  public:
   explicit CPaintManagerImpl(CPaintManagerUI* pm) : pm_(pm) {}
   ~CPaintManagerImpl();
-  const QImage* GetImage(const std::string& file);
+  // The picture's pixels. scale 2 asks for the "@2x" file (or an SVG drawn
+  // twice as large) and falls back to the plain one; *gotScale says which
+  // came back (image pixels per picture unit).
+  const QImage* GetImage(const std::string& file, int scale = 1, int* gotScale = nullptr);
   void ClearImages() { images_.clear(); scaled_.clear(); }
   // A picture prepared for drawing at a given size (cached).
-  const QPixmap* GetScaled(const std::string& file, const RECT& source, QSize size, int fade);
+  // The part `source` (image pixels) of the picture at `scale`, scaled to
+  // `device` pixels and marked with the surface's device pixel ratio.
+  const QPixmap* GetScaled(const std::string& file, int scale, const RECT& source, QSize device, qreal dpr);
   bool SetTimer(CControlUI* c, UINT id, UINT ms);
   bool KillTimer(CControlUI* c, UINT id);
   void KillTimers(CControlUI* c);
