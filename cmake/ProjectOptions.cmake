@@ -22,6 +22,16 @@ if(QUILLORA_SANITIZE)
                       -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
+if(QUILLORA_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "QUILLORA_FUZZ needs clang (CMAKE_CXX_COMPILER=clang++)")
+  endif()
+  # Every library carries coverage feedback for libFuzzer; the harnesses add
+  # libFuzzer's own main when they link.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
 if(QUILLORA_TSAN)
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
