@@ -326,6 +326,24 @@ void CNativeEditHost::SetFont(const QFont& f) {
   }
 }
 
+bool CNativeEditHost::SetCover(const QRegion& cover) {
+  if (cover == cover_) return false;
+  cover_ = cover;
+  return true;
+}
+
+void CNativeEditHost::Place(const QRect& rc, bool show) {
+  if (!widget_) return;
+  const QRegion visible = show ? QRegion(rc).subtracted(cover_) : QRegion();
+  show = !visible.isEmpty();
+  if (show) {
+    widget_->setGeometry(rc);
+    if (visible == QRegion(rc)) widget_->clearMask();
+    else widget_->setMask(visible.translated(-rc.topLeft()));
+  }
+  if (widget_->isVisibleTo(widget_->parentWidget()) != show) widget_->setVisible(show);
+}
+
 void CNativeEditHost::SetMaxChar(int n) {
   maxChar_ = std::max(0, n);
   if (Line()) line_->setMaxLength(maxChar_ > 0 ? maxChar_ : 32767);

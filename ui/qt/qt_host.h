@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 #include <QPointer>
+#include <QRegion>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -135,6 +136,9 @@ void ReleaseAllKeys();
 // keyboard focus to match the toolkit's focused control.
 QWidget* NativeWidgetOf(CControlUI* control);
 void MoveQtFocusTo(CWindowHost* host, CControlUI* focus);
+// Masks every native editor of the window where a floating control (or a
+// stacked overlay) painted after it lies above it (qt_overlap.cpp).
+void CoverNativeEditors(CPaintManagerUI* pm);
 
 // Per-manager Qt state: decoded pictures and running timers.
 class CPaintManagerImpl {
@@ -180,8 +184,16 @@ class CNativeEditHost {
   // Most UTF-16 units the editor holds (0: no limit). Typing, pasting and
   // input methods are cut to it; a pair of surrogates is never split.
   void SetMaxChar(int n);
+  // The parts of the window (window coordinates) that floating controls
+  // drawn above this editor cover. The editor is masked there, so the
+  // float's pixels show and clicks reach it; fully covered, it is hidden.
+  // True when the cover changed.
+  bool SetCover(const QRegion& cover);
+  // Puts the editor at rc (window coordinates), shown or hidden, minus the cover.
+  void Place(const QRect& rc, bool show);
 
  private:
+  QRegion cover_;
   void TrimInsertion(int position, int added);
   int maxChar_ = 0;
   bool trimming_ = false;  // our own cut is not a change of its own
