@@ -72,6 +72,25 @@ bool OnUiThread();
 
 struct ModalState;
 
+// A move or resize of a frameless window that follows the mouse, for
+// platforms where the window system does not take it over (qt_frame.cpp).
+class CFrameDrag {
+ public:
+  explicit CFrameDrag(QWidget* window) : window_(window) {}
+  bool Active() const { return active_; }
+  // No edges: a move. Hands the drag to the window system where it can.
+  void Begin(Qt::Edges edges, QPointF global);
+  void Follow(QPointF global);
+  void End() { active_ = false; }
+
+ private:
+  QWidget* window_;
+  bool active_ = false;
+  Qt::Edges edges_;
+  QPoint pressed_;
+  QRect start_;
+};
+
 class CWindowHost : public QWidget {
  public:
   CWindowHost(CWindowWnd* window, HWND hwnd, bool popup);
@@ -99,6 +118,7 @@ class CWindowHost : public QWidget {
   void mouseReleaseEvent(QMouseEvent* e) override;
   void mouseDoubleClickEvent(QMouseEvent* e) override;
   void wheelEvent(QWheelEvent* e) override;
+  void changeEvent(QEvent* e) override;
   void leaveEvent(QEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   bool focusNextPrevChild(bool next) override;
@@ -115,6 +135,12 @@ class CWindowHost : public QWidget {
   // Hands a key to the window as WM_KEYDOWN; true when nobody used it.
   bool DeliverKey(QKeyEvent* ke);
   bool InCaption(QPoint pt) const;
+  // The skin's sizebox borders under p (none while maximised or fixed-size).
+  Qt::Edges SizeBoxEdgesAt(QPoint p) const;
+  void ShowFrameCursor(QPoint p);
+  bool CanMaximize() const;
+  void SyncMaxRestoreButtons();
+  CFrameDrag frameDrag_{this};
   void PaintFocusRing(QPainter& painter);
   CWindowWnd* window_;
   CPaintManagerUI* pm_ = nullptr;

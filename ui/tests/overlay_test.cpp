@@ -150,3 +150,111 @@ TEST_F(OverlayTest, TheWindowBorderIsDrawnAboveItsChildren) {
   EXPECT_EQ(Pixel({299, 15}), QColor(Qt::red));
   EXPECT_EQ(Pixel({150, 15}), QColor(Qt::blue));
 }
+
+namespace {
+
+const char kFrameSkin[] = R"(<Window size="300,200" caption="0,0,0,30" sizebox="4,4,4,4" mininfo="200,150">
+  <VerticalLayout bkcolor="#FFFFFFFF">
+    <HorizontalLayout height="30"><Control/><Button name="maxbtn" width="30"/><Button name="restorebtn" width="30" visible="false"/></HorizontalLayout>
+    <Button name="btn_edge"/>
+  </VerticalLayout></Window>)";
+
+class FrameWnd : public CWindowImplBaseUI {
+ public:
+  explicit FrameWnd(std::string file) : file_(std::move(file)) {}
+  std::string GetWindowClassName() const override { return "FrameWnd"; }
+  std::string GetSkinFile() override { return file_; }
+
+ private:
+  std::string file_;
+};
+
+class FrameTest : public UiTest {
+ protected:
+  void Open(FrameWnd& w) {
+    ASSERT_NE(w.Create(nullptr, "", UI_WNDSTYLE_FRAME, 0), nullptr);
+    w.GetPaintManager().SetDPIScale(100);
+    w.GetPaintManager().UpdateLayout();
+  }
+  // A left-button drag from `from` (window coordinates) by `by`.
+  static void Drag(FrameWnd& w, QPoint from, QPoint by) {
+    const QPointF g = w.Host()->mapToGlobal(QPointF(from));
+    Mouse(w, QEvent::MouseButtonPress, from, g, Qt::LeftButton);
+    Mouse(w, QEvent::MouseMove, from + by, g + by, Qt::LeftButton);
+    Mouse(w, QEvent::MouseButtonRelease, from + by, g + by, Qt::NoButton);
+  }
+  static void Mouse(FrameWnd& w, QEvent::Type type, QPointF local, QPointF global, Qt::MouseButtons buttons) {
+    QMouseEvent e(type, local, global, Qt::LeftButton, buttons, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.Host(), &e);
+  }
+  static void DoubleClick(FrameWnd& w, QPoint at) {
+    Mouse(w, QEvent::MouseButtonDblClick, at, w.Host()->mapToGlobal(QPointF(at)), Qt::LeftButton);
+    Mouse(w, QEvent::MouseButtonRelease, at, w.Host()->mapToGlobal(QPointF(at)), Qt::NoButton);
+  }
+  static void CloseAndWait(FrameWnd& w) {
+    w.Close();
+    WaitUntil([&] { return !IsWindow(w.GetHWND()); });
+  }
+};
+
+}  // namespace
+
+TEST_F(FrameTest, SizeboxBordersResizeWithinTheSkinsBounds) {
+  skin.Write("frame.xml", kFrameSkin);
+  FrameWnd w("frame.xml");
+  Open(w);
+  w.ShowWindow(true);
+  const QRect start = w.Host()->geometry();
+  Drag(w, {298, 100}, {40, 0});
+  EXPECT_EQ(w.Host()->geometry(), start.adjusted(0, 0, 40, 0));
+  Drag(w, {1, 100}, {-30, 0});  // the left edge moves, the right one stays
+  EXPECT_EQ(w.Host()->geometry(), start.adjusted(-30, 0, 40, 0));
+  uitest::Recorder rec;
+  w.GetPaintManager().AddNotifier(&rec);
+  Drag(w, {150, 198}, {0, -500});  // stops at mininfo
+  EXPECT_EQ(w.Host()->height(), 150);
+  Drag(w, {150, 148}, {0, 0});  // a click on the border is the frame's, not the button's
+  EXPECT_EQ(rec.Count("click", "btn_edge"), 0);
+  w.GetPaintManager().RemoveNotifier(&rec);
+  EXPECT_EQ(w.Host()->cursor().shape(), Qt::ArrowCursor);
+  QMouseEvent hover(QEvent::MouseMove, QPointF(w.Host()->width() - 1, 80), w.Host()->mapToGlobal(QPointF(w.Host()->width() - 1, 80)),
+                    Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(w.Host(), &hover);
+  EXPECT_EQ(w.Host()->cursor().shape(), Qt::SizeHorCursor);
+  CloseAndWait(w);
+}
+
+TEST_F(FrameTest, CaptionDoubleClickMaximisesAndRestoresWhereTheSkinAsks) {
+  skin.Write("frame.xml", kFrameSkin);
+  FrameWnd w("frame.xml");
+  Open(w);
+  w.ShowWindow(true);
+  DoubleClick(w, {100, 10});
+  ASSERT_TRUE(WaitUntil([&] { return w.Host()->isMaximized(); }));
+  EXPECT_FALSE(w.GetPaintManager().FindControl("maxbtn")->IsVisible());
+  EXPECT_TRUE(w.GetPaintManager().FindControl("restorebtn")->IsVisible());
+  DoubleClick(w, {100, 10});
+  ASSERT_TRUE(WaitUntil([&] { return !w.Host()->isMaximized(); }));
+  EXPECT_TRUE(w.GetPaintManager().FindControl("maxbtn")->IsVisible());
+  CloseAndWait(w);
+
+  // Neither sizebox nor maxbtn: the window keeps its size, and the border
+  // belongs to the control under it.
+  skin.Write("fixed.xml", R"(<Window size="300,200" caption="0,0,0,30"><VerticalLayout>
+      <Control height="30"/><Button name="btn_edge"/></VerticalLayout></Window>)");
+  FrameWnd fixed("fixed.xml");
+  Open(fixed);
+  fixed.ShowWindow(true);
+  uitest::Recorder rec;
+  fixed.GetPaintManager().AddNotifier(&rec);
+  DoubleClick(fixed, {100, 10});
+  uitest::Drain();
+  EXPECT_FALSE(fixed.Host()->isMaximized());
+  const QRect start = fixed.Host()->geometry();
+  Drag(fixed, {298, 100}, {40, 0});
+  EXPECT_EQ(fixed.Host()->geometry(), start);
+  Drag(fixed, {298, 100}, {0, 0});  // a plain click at the border
+  EXPECT_EQ(rec.Count("click", "btn_edge"), 1);
+  fixed.GetPaintManager().RemoveNotifier(&rec);
+  CloseAndWait(fixed);
+}
