@@ -432,7 +432,9 @@ bool Emulator::Impl::Start() {
       return false;
     }
   } else {
-    stateDir = opts.stateDir;
+    // set.ini names files in this folder for clients that run from other
+    // folders: every path handed out is absolute.
+    stateDir = fs::absolute(opts.stateDir, ec).lexically_normal().string();
     fs::create_directories(stateDir, ec);
     if (!fs::is_directory(stateDir)) {
       lastError = "cannot create the state folder " + stateDir;
@@ -449,9 +451,9 @@ bool Emulator::Impl::Start() {
       return false;
     }
   } else {
-    tls.certFile = opts.certFile;
-    tls.keyFile = opts.keyFile;
-    tls.caFile = opts.caFile.empty() ? opts.certFile : opts.caFile;
+    tls.certFile = fs::absolute(opts.certFile, ec).string();
+    tls.keyFile = fs::absolute(opts.keyFile, ec).string();
+    tls.caFile = fs::absolute(opts.caFile.empty() ? opts.certFile : opts.caFile, ec).string();
   }
 
   api = std::make_unique<httplib::SSLServer>(tls.certFile.c_str(), tls.keyFile.c_str());
@@ -619,6 +621,7 @@ ServiceSettings Emulator::Impl::Settings() const {
   s.statsBase = Base("https", statsPort);
   s.updateBase = Base("http", updatePort);
   s.chatPage = s.pageBase + "/chat";
+  s.qqAuthBase = s.pageBase;  // the pages server stands in for the QQ sign-in page
   s.caFile = tls.caFile;
   return s;
 }

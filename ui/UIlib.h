@@ -1,6 +1,7 @@
 #pragma once
 // The DirectUI toolkit: include this from window classes and pages.
 #include "ui/ui_builder.h"
+#include "ui/ui_combo.h"
 #include "ui/ui_containers.h"
 #include "ui/ui_control.h"
 #include "ui/ui_controls.h"

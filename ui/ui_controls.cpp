@@ -2,7 +2,6 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QLineEdit>
-#include <QMenu>
 #include <QTextDocument>
 #include <QTextEdit>
 #include <algorithm>
@@ -10,6 +9,7 @@
 
 #include "ui/qt/qt_host.h"
 #include "ui/ui_attr.h"
+#include "ui/ui_combo.h"
 #include "ui/ui_manager.h"
 #include "ui/ui_window.h"
 
@@ -144,7 +144,7 @@ void CLabelUI::SetAttribute(const std::string& name, const std::string& value) {
       textStyle_ &= ~DT_WORDBREAK;
       textStyle_ |= DT_SINGLELINE;
     }
-  } else if (name == "font") SetFont(std::atoi(value.c_str()));
+  } else if (name == "font") SetFont(ParseInt(value));
   else if (name == "textcolor") SetTextColor(ParseColor(value));
   else if (name == "disabledtextcolor") SetDisabledTextColor(ParseColor(value));
   else if (name == "textpadding") SetTextPadding(ParseRect(value));
@@ -437,10 +437,10 @@ void CEditBaseUI::SetAttribute(const std::string& name, const std::string& value
   else if (name == "password") {
     password_ = ParseBool(value);
     if (host_ && host_->Line()) host_->Line()->setEchoMode(password_ ? QLineEdit::Password : QLineEdit::Normal);
-  } else if (name == "maxchar") SetMaxChar(std::atoi(value.c_str()));
+  } else if (name == "maxchar") SetMaxChar(ParseInt(value));
   else if (name == "tipvalue" || name == "prompt") SetTipValue(value);
   else if (name == "textcolor") SetTextColor(ParseColor(value));
-  else if (name == "font") SetFont(std::atoi(value.c_str()));
+  else if (name == "font") SetFont(ParseInt(value));
   else if (name == "bkcolor") {
     CLabelUI::SetAttribute(name, value);
     ApplyLook();
@@ -629,7 +629,7 @@ void CListUI::DoEvent(TEventUI& event) {
 void CListUI::SetAttribute(const std::string& name, const std::string& value) {
   if (name == "itemselectedbkcolor") selectedBk_ = ParseColor(value);
   else if (name == "itemhotbkcolor") hotBk_ = ParseColor(value);
-  else if (name == "itemheight") itemHeight_ = std::max(1, std::atoi(value.c_str()));
+  else if (name == "itemheight") itemHeight_ = std::max(1, ParseInt(value));
   else CVerticalLayoutUI::SetAttribute(name, value);
 }
 
@@ -683,30 +683,19 @@ CControlUI* CComboUI::FindControl(FINDCONTROLPROC proc, void* data, UINT flags) 
   return CContainerUI::FindControl(proc, data, flags);
 }
 bool CComboUI::Activate() {
-  if (!CControlUI::Activate() || !manager_ || !manager_->GetWindow()) return false;
-  CWindowHost* host = manager_->GetWindow()->Host();
-  if (!host) return false;
-  auto* menu = new QMenu(host);
-  menu->setAttribute(Qt::WA_DeleteOnClose);
-  for (int i = 0; i < GetCount(); ++i) {
-    QAction* a = menu->addAction(ToQ(GetItemAt(i)->GetText()));
-    a->setCheckable(true);
-    a->setChecked(i == curSel_);
-    QPointer<CWindowHost> guard(host);
-    HWND hwnd = host->Handle();
-    CPaintManagerUI* pm = manager_;
-    std::string name = name_;
-    QObject::connect(a, &QAction::triggered, menu, [hwnd, pm, name, i, guard]() {
-      // The combo may be gone by the time a row is picked: look it up again.
-      if (!guard || !IsWindow(hwnd)) return;
-      if (auto* c = pm->FindControl(name)) {
-        if (auto* combo = static_cast<CComboUI*>(c->GetInterface("Combo"))) combo->SelectItem(i);
-      }
-    });
-  }
-  menu->setMinimumWidth(GetWidth());
-  menu->popup(host->mapToGlobal(QPoint(rcItem_.left, rcItem_.bottom)));
+  if (!CControlUI::Activate() || !manager_ || !manager_->GetWindow() || !manager_->GetWindow()->Host()) return false;
+  if (drop_) return true;  // already open
+  drop_ = new CComboWnd(this);
+  CComboWnd* wnd = drop_;
+  wnd->Open();  // may fail and close at once, which clears drop_
   return true;
+}
+HWND CComboUI::GetDropWindow() const { return drop_ ? drop_->GetHWND() : nullptr; }
+void CComboUI::DropClosed(CComboWnd* wnd) {
+  if (drop_ == wnd) drop_ = nullptr;
+}
+CComboUI::~CComboUI() {
+  if (drop_) drop_->OwnerGone();
 }
 void CComboUI::DoEvent(TEventUI& event) {
   if (TrackHot(event, hot_)) return;
@@ -751,14 +740,37 @@ void CComboUI::DoPaint(CRenderContext& ctx, const RECT&) {
   ctx.p.restore();
   PaintBorder(ctx);
 }
+namespace {
+void AppendAttribute(std::string& list, const std::string& name, std::string value) {
+  value.erase(std::remove(value.begin(), value.end(), '"'), value.end());
+  list += " " + name + "=\"" + value + "\"";
+}
+}  // namespace
+// The drop-down's look: its list takes the item colours and height, its rows
+// the item font, colour and padding. Later values win over the defaults.
+bool CComboUI::SetDropAttribute(const std::string& name, const std::string& value) {
+  if (name == "dropboxsize") {
+    RECT rc = ParseRect(value);
+    dropBoxSize_ = {rc.left, rc.top};
+  } else if (name == "dropboxbkcolor") AppendAttribute(dropListAttrs_, "bkcolor", value);
+  else if (name == "dropboxbordercolor") AppendAttribute(dropListAttrs_, "bordercolor", value);
+  else if (name == "itemheight" || name == "itemselectedbkcolor" || name == "itemhotbkcolor")
+    AppendAttribute(dropListAttrs_, name, value);
+  else if (name == "itemtextcolor") AppendAttribute(dropItemAttrs_, "textcolor", value);
+  else if (name == "itemtextpadding") AppendAttribute(dropItemAttrs_, "textpadding", value);
+  else if (name == "itemfont") itemFont_ = ParseInt(value);
+  else return false;
+  return true;
+}
 void CComboUI::SetAttribute(const std::string& name, const std::string& value) {
-  if (name == "font") font_ = std::atoi(value.c_str());
+  if (name == "font") font_ = ParseInt(value);
   else if (name == "textcolor") textColor_ = ParseColor(value);
   else if (name == "textpadding") rcTextPadding_ = ParseRect(value);
   else if (name == "normalimage") normalImage_ = value;
   else if (name == "hotimage") hotImage_ = value;
+  else if (SetDropAttribute(name, value)) return;
   else if (name == "selectedid") {
-    int i = std::atoi(value.c_str());
+    int i = ParseInt(value);
     curSel_ = i;  // rows are added later by the builder
   } else CContainerUI::SetAttribute(name, value);
 }

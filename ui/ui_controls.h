@@ -220,10 +220,13 @@ class CListUI : public CVerticalLayoutUI {
   int itemHeight_ = 24;
 };
 
-// A closed box showing the selected row; clicking opens the rows below it.
+// A closed box showing the selected row; clicking opens the rows below it
+// in a drop-down list (CComboWnd) styled by the combo's drop attributes.
+class CComboWnd;
 class CComboUI : public CContainerUI {
  public:
   CComboUI();
+  ~CComboUI() override;
   std::string GetClass() const override;
   void* GetInterface(const std::string& name) override;
   int GetCurSel() const { return curSel_; }
@@ -242,9 +245,24 @@ class CComboUI : public CContainerUI {
   bool RemoveAt(int index, bool doNotDestroy = false) override;
   void RemoveAll() override;
 
+  // The drop-down while it is open, else nullptr.
+  HWND GetDropWindow() const;
+  SIZE GetDropBoxSize() const { return dropBoxSize_; }  // unscaled; 0: automatic
+  int GetItemFont() const { return itemFont_ >= 0 ? itemFont_ : font_; }
+  // Attribute lists handed to the drop-down's list and to each of its rows.
+  const std::string& GetDropListAttributes() const { return dropListAttrs_; }
+  const std::string& GetDropItemAttributes() const { return dropItemAttrs_; }
+  void DropClosed(CComboWnd* wnd);
+
  protected:
+  bool SetDropAttribute(const std::string& name, const std::string& value);
   int curSel_ = -1;
   int font_ = -1;
+  int itemFont_ = -1;
+  SIZE dropBoxSize_;
+  std::string dropListAttrs_ = "bkcolor=\"#FFFFFFFF\" bordercolor=\"#FFA0A0A0\" bordersize=\"1\"";
+  std::string dropItemAttrs_ = "textpadding=\"6,0,6,0\"";
+  CComboWnd* drop_ = nullptr;
   DWORD textColor_ = 0xFF000000;
   RECT rcTextPadding_{4, 0, 20, 0};
   std::string normalImage_, hotImage_;

@@ -174,6 +174,7 @@ void CPaintManagerUI::ReapObjects(CControlUI* control) {
   if (control == captured_) captured_ = nullptr;
   if (control == root_) root_ = nullptr;
   impl_->KillTimers(control);
+  AccessibleControlGone(control);
   for (auto it = names_.begin(); it != names_.end();) {
     if (it->second == control) it = names_.erase(it);
     else ++it;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "ui/ui_builder.h"
 #include "ui/ui_manager.h"
@@ -17,6 +18,13 @@ bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
 // Delivers a message now; UI thread only. Returns the handler's result.
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
 bool IsWindow(HWND hwnd);
+class CWindowWnd;
+// Every window of the process that still exists, oldest first (test drivers
+// and tools). UI thread only.
+std::vector<CWindowWnd*> GetAllWindows();
+// Hands files to a window as a drop from the desktop would; false when the
+// window does not accept drops. UI thread only.
+bool DropFilesOnWindow(HWND hwnd, const std::vector<std::string>& paths, POINT pt);
 // Ends every modal loop; the outermost ShowModal then returns. Any thread.
 void PostQuitMessage(int code);
 bool IsQuitPosted();

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
@@ -120,9 +121,23 @@ void CRenderContext::DrawText(const RECT& rc, const std::string& text, DWORD col
   p.restore();
 }
 
+namespace {
+
+// Device pixels per layout pixel of the surface being painted (2 on a
+// 200 % screen, and in its screenshots).
+qreal DeviceRatio(QPainter& p) { return p.device() ? p.device()->devicePixelRatioF() : 1.0; }
+
+QRect ScaledRect(const QRect& r, int k) { return QRect(r.topLeft() * k, r.size() * k); }
+
+}  // namespace
+
 bool CRenderContext::DrawImage(const RECT& rcControl, const TImageInfo& info) {
   if (!pm || info.file.empty()) return false;
-  const QImage* img = pm->Impl()->GetImage(info.file);
+  const qreal dpr = DeviceRatio(p);
+  // A picture drawn larger than its pixels (a scaled skin or a hi-dpi
+  // screen) takes its @2x file when there is one.
+  int k = 1;  // image pixels per picture unit
+  const QImage* img = pm->Impl()->GetImage(info.file, dpr * pm->GetDPIScale() > 100.0 ? 2 : 1, &k);
   if (!img) return false;
   RECT dest = rcControl;
   if (info.hasDest) {
@@ -132,16 +147,20 @@ bool CRenderContext::DrawImage(const RECT& rcControl, const TImageInfo& info) {
     dest.bottom = std::min(dest.bottom, rcControl.bottom);
   }
   if (dest.IsEmpty()) return true;
-  QRect src = info.hasSource ? ToQRect(info.source).intersected(img->rect()) : img->rect();
-  if (src.isEmpty()) return false;
+  // Skins give source rectangles and corners in picture units (the 1x file's pixels).
+  const QRect whole(0, 0, img->width() / k, img->height() / k);
+  const QRect srcUnits = info.hasSource ? ToQRect(info.source).intersected(whole) : whole;
+  if (srcUnits.isEmpty()) return false;
+  const QRect src = ScaledRect(srcUnits, k);
   RECT corner = pm->ScaleRect(info.corner);
   p.save();
   if (info.fade < 255) p.setOpacity(info.fade / 255.0);
   p.setRenderHint(QPainter::SmoothPixmapTransform);
   QRect d = ToQRect(dest);
+  const QSize device(qRound(d.width() * dpr), qRound(d.height() * dpr));
   if (corner.left || corner.top || corner.right || corner.bottom) {
     // Nine slices: corners keep their size, edges and middle stretch.
-    const RECT& c = info.corner;
+    const RECT c{info.corner.left * k, info.corner.top * k, info.corner.right * k, info.corner.bottom * k};
     int sx[4] = {src.left(), src.left() + c.left, src.right() + 1 - c.right, src.right() + 1};
     int sy[4] = {src.top(), src.top() + c.top, src.bottom() + 1 - c.bottom, src.bottom() + 1};
     int dx[4] = {d.left(), d.left() + corner.left, d.right() + 1 - corner.right, d.right() + 1};
@@ -152,10 +171,11 @@ bool CRenderContext::DrawImage(const RECT& rcControl, const TImageInfo& info) {
         QRect t(dx[i], dy[j], dx[i + 1] - dx[i], dy[j + 1] - dy[j]);
         if (s.width() > 0 && s.height() > 0 && t.width() > 0 && t.height() > 0) p.drawImage(t, *img, s);
       }
-  } else if (d.size() == src.size()) {
-    p.drawImage(d.topLeft(), *img, src);
+  } else if (src.size() == device) {
+    p.drawImage(QRectF(d), *img, QRectF(src));  // one image pixel per device pixel
   } else {
-    const QPixmap* pix = pm->Impl()->GetScaled(info.file, FromQRect(src), d.size(), 255);
+    // Scaled once to the device pixels it covers, so it stays sharp.
+    const QPixmap* pix = pm->Impl()->GetScaled(info.file, k, FromQRect(src), device, dpr);
     if (pix) p.drawPixmap(d.topLeft(), *pix);
   }
   p.restore();
@@ -166,10 +186,48 @@ bool CRenderContext::DrawImage(const RECT& rcControl, const TImageInfo& info) {
 
 CPaintManagerImpl::~CPaintManagerImpl() { KillAll(); }
 
-const QImage* CPaintManagerImpl::GetImage(const std::string& file) {
+namespace {
+
+// "img/a.png" → "img/a@2x.png".
+QString HiResPath(const QString& path) {
+  const int slash = static_cast<int>(path.lastIndexOf('/'));
+  const int dot = static_cast<int>(path.lastIndexOf('.'));
+  return dot > slash ? path.left(dot) + QStringLiteral("@2x") + path.mid(dot) : path + QStringLiteral("@2x");
+}
+
+// Reads a picture; at scale 2 only drawings (SVG), rendered twice as large.
+QImage ReadImage(const QString& path, int scale) {
+  QImageReader reader(path);
+  if (scale > 1) {
+    if (reader.format() != "svg" || !reader.size().isValid()) return {};
+    reader.setScaledSize(reader.size() * scale);
+  }
+  return reader.read();
+}
+
+}  // namespace
+
+const QImage* CPaintManagerImpl::GetImage(const std::string& file, int scale, int* gotScale) {
+  if (gotScale) *gotScale = 1;
+  if (scale > 1) {
+    const std::string key = file + "|@2x";
+    auto it = images_.find(key);
+    if (it == images_.end()) {
+      const QString path = ToQ(pm_->ResolvePath(file));
+      QImage img = ReadImage(HiResPath(path), 1);
+      if (img.isNull()) img = ReadImage(path, 2);
+      if (!img.isNull() && QImageReader(path).size() * 2 != img.size()) img = QImage();  // not a true 2x
+      it = images_.emplace(key, img.isNull() ? nullptr
+                                             : std::make_unique<QImage>(img.convertToFormat(QImage::Format_ARGB32_Premultiplied))).first;
+    }
+    if (it->second) {
+      if (gotScale) *gotScale = 2;
+      return it->second.get();
+    }
+  }
   auto it = images_.find(file);
   if (it != images_.end()) return it->second.get();
-  QImage img(ToQ(pm_->ResolvePath(file)));
+  QImage img = ReadImage(ToQ(pm_->ResolvePath(file)), 1);
   std::unique_ptr<QImage> p;
   if (!img.isNull()) p = std::make_unique<QImage>(img.convertToFormat(QImage::Format_ARGB32_Premultiplied));
   const QImage* raw = p.get();
@@ -177,17 +235,21 @@ const QImage* CPaintManagerImpl::GetImage(const std::string& file) {
   return raw;
 }
 
-const QPixmap* CPaintManagerImpl::GetScaled(const std::string& file, const RECT& source, QSize size, int fade) {
-  std::string key = file + "|" + std::to_string(source.left) + "," + std::to_string(source.top) + "," +
-                    std::to_string(source.right) + "," + std::to_string(source.bottom) + "|" +
-                    std::to_string(size.width()) + "x" + std::to_string(size.height()) + "|" + std::to_string(fade);
+const QPixmap* CPaintManagerImpl::GetScaled(const std::string& file, int scale, const RECT& source, QSize device,
+                                            qreal dpr) {
+  std::string key = file + "|" + std::to_string(scale) + "|" + std::to_string(source.left) + "," +
+                    std::to_string(source.top) + "," + std::to_string(source.right) + "," +
+                    std::to_string(source.bottom) + "|" + std::to_string(device.width()) + "x" +
+                    std::to_string(device.height()) + "|" + std::to_string(dpr);
   auto it = scaled_.find(key);
   if (it != scaled_.end()) return &it->second;
-  const QImage* img = GetImage(file);
+  const QImage* img = GetImage(file, scale);
   if (!img) return nullptr;
-  QImage part = img->copy(ToQRect(source)).scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  QImage part = img->copy(ToQRect(source)).scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
   if (scaled_.size() > 512) scaled_.clear();  // bound the cache
-  return &(scaled_[key] = QPixmap::fromImage(part));
+  QPixmap pix = QPixmap::fromImage(part);
+  pix.setDevicePixelRatio(dpr);
+  return &(scaled_[key] = pix);
 }
 
 bool CPaintManagerImpl::SetTimer(CControlUI* c, UINT id, UINT ms) {
@@ -439,6 +501,23 @@ bool PostToWindow(HWND hwnd, std::function<void()> fn) {
 
 bool IsWindow(HWND hwnd) { return HostFromHandle(hwnd) != nullptr; }
 
+std::vector<CWindowWnd*> GetAllWindows() {
+  std::vector<CWindowHost*> hosts;
+  {
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    for (const auto& entry : g_hosts) hosts.push_back(entry.second);
+  }
+  std::vector<CWindowWnd*> windows;
+  for (CWindowHost* host : hosts)
+    if (host->Window()) windows.push_back(host->Window());
+  return windows;
+}
+
+bool DropFilesOnWindow(HWND hwnd, const std::vector<std::string>& paths, POINT pt) {
+  CWindowHost* host = HostFromHandle(hwnd);
+  return host && host->DeliverDrop(paths, pt);
+}
+
 int KeyFromQt(int k) {
   if (k >= Qt::Key_A && k <= Qt::Key_Z) return 'A' + (k - Qt::Key_A);
   if (k >= Qt::Key_0 && k <= Qt::Key_9) return '0' + (k - Qt::Key_0);
@@ -470,6 +549,7 @@ CWindowHost::CWindowHost(CWindowWnd* window, HWND hwnd, bool popup)
     : QWidget(nullptr, popup ? (Qt::Popup | Qt::FramelessWindowHint) : (Qt::Window | Qt::FramelessWindowHint)),
       window_(window),
       hwnd_(hwnd) {
+  InstallAccessibility();
   setMouseTracking(true);
   setAttribute(Qt::WA_OpaquePaintEvent, false);
   setFocusPolicy(Qt::StrongFocus);
@@ -539,10 +619,15 @@ void CWindowHost::paintEvent(QPaintEvent* e) {
   if (!pm_) return;
   if (pm_->layoutScheduled_) pm_->UpdateLayout();
   QPainter painter(this);
+  const SIZE round = pm_->GetRoundCorner();
+  const qreal rx = pm_->ScaleValue(round.cx) / 2.0, ry = pm_->ScaleValue(round.cy) / 2.0;
+  // A translucent window starts clear: give it the window colour inside its outline.
+  if (smoothCorners_) painter.fillPath(RoundedOutline(QRectF(rect()), rx, ry), palette().window());
   CRenderContext ctx(painter, pm_);
   RECT paint = FromQRect(e->rect());
   if (CControlUI* root = pm_->GetRoot()) root->DoPaint(ctx, paint);
   if (pm_->IsFocusRingShown()) PaintFocusRing(painter);
+  if (smoothCorners_) CutRoundCorners(painter, QRectF(rect()), rx, ry);
 }
 
 void CWindowHost::PaintFocusRing(QPainter& painter) {
@@ -661,9 +746,14 @@ void CWindowHost::ApplyRoundCorner() {
     clearMask();
     return;
   }
-  QPainterPath path;
-  path.addRoundedRect(QRectF(rect()), pm_->ScaleValue(rc.cx) / 2.0, pm_->ScaleValue(rc.cy) / 2.0);
-  setMask(QRegion(path.toFillPolygon().toPolygon()));
+  if (!smoothCorners_ && !testAttribute(Qt::WA_WState_Created) && CompositorRunning()) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    smoothCorners_ = true;
+  }
+  if (smoothCorners_) return;  // cut while painting
+  setMask(QRegion(RoundedOutline(QRectF(rect()), pm_->ScaleValue(rc.cx) / 2.0, pm_->ScaleValue(rc.cy) / 2.0)
+                      .toFillPolygon()
+                      .toPolygon()));
 }
 
 void CWindowHost::closeEvent(QCloseEvent* e) {

@@ -104,7 +104,11 @@ class CWindowHost : public QWidget {
   ModalState* modal = nullptr;
   bool keyReachedBase = false;  // the window base saw the key being delivered
   bool keyConsumed = false;     // the toolkit used it (focus moves, popup closes)
+  // Shapes the window for the skin's rounded corners: anti-aliased on a
+  // translucent window where a compositor runs (decided before the native
+  // window exists), a mask otherwise.
   void ApplyRoundCorner();
+  bool HasSmoothCorners() const { return smoothCorners_; }
   // Hands dropped files to the window (WM_DROPFILES); false when the window
   // refuses drops or nothing was dropped.
   bool DeliverDrop(const std::vector<std::string>& paths, POINT pt);
@@ -145,6 +149,7 @@ class CWindowHost : public QWidget {
   CWindowWnd* window_;
   CPaintManagerUI* pm_ = nullptr;
   HWND hwnd_;
+  bool smoothCorners_ = false;
 };
 
 // Window registry: handle → host. Lookups and posts are safe from any thread.
@@ -152,6 +157,17 @@ CWindowHost* HostFromHandle(HWND hwnd);  // UI thread only
 HWND RegisterHost(CWindowHost* host);
 void UnregisterHost(HWND hwnd);
 int KeyFromQt(int qtKey);
+// Screen-reader bridge: answers Qt's accessibility queries for windows with
+// their control trees (installed once); a control going away drops its entry.
+void InstallAccessibility();
+// Whether a compositor blends windows (translucent windows possible);
+// SetCompositorOverride(0 / 1) fixes the answer for tests, -1 asks the desktop.
+bool CompositorRunning();
+void SetCompositorOverride(int state);
+QPainterPath RoundedOutline(const QRectF& rect, qreal rx, qreal ry);
+// Clears what lies outside the rounded outline, anti-aliased.
+void CutRoundCorners(QPainter& p, const QRectF& rect, qreal rx, qreal ry);
+void AccessibleControlGone(CControlUI* control);
 void ResetQuitForTest();
 
 // Keyboard state (qt_input.cpp): recorded from every key event of the
@@ -171,10 +187,15 @@ class CPaintManagerImpl {
  public:
   explicit CPaintManagerImpl(CPaintManagerUI* pm) : pm_(pm) {}
   ~CPaintManagerImpl();
-  const QImage* GetImage(const std::string& file);
+  // The picture's pixels. scale 2 asks for the "@2x" file (or an SVG drawn
+  // twice as large) and falls back to the plain one; *gotScale says which
+  // came back (image pixels per picture unit).
+  const QImage* GetImage(const std::string& file, int scale = 1, int* gotScale = nullptr);
   void ClearImages() { images_.clear(); scaled_.clear(); }
   // A picture prepared for drawing at a given size (cached).
-  const QPixmap* GetScaled(const std::string& file, const RECT& source, QSize size, int fade);
+  // The part `source` (image pixels) of the picture at `scale`, scaled to
+  // `device` pixels and marked with the surface's device pixel ratio.
+  const QPixmap* GetScaled(const std::string& file, int scale, const RECT& source, QSize device, qreal dpr);
   bool SetTimer(CControlUI* c, UINT id, UINT ms);
   bool KillTimer(CControlUI* c, UINT id);
   void KillTimers(CControlUI* c);
