@@ -10,6 +10,7 @@ ServiceSettings DefaultServiceSettings() {
   s.statsBase = "https://stats.quillora.example";
   s.updateBase = "http://update.quillora.example";
   s.chatPage = "https://chat.quillora.example/client";
+  s.qqAuthBase = "https://graph.qq.com";
   return s;
 }
 

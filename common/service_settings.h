@@ -14,6 +14,7 @@ struct ServiceSettings {
   std::string updateBase;   // update host, HTTP (/ver1/checkUpdate)
   std::string chatPage;     // customer-service chat page, full URL without query
   std::string caFile;       // extra CA bundle trusted besides the system store; empty: none
+  std::string qqAuthBase;   // QQ open platform, HTTPS (/oauth2.0/show, the QQ sign-in page)
 };
 
 // set.ini section and key names. Base addresses carry scheme, host and an
@@ -26,6 +27,7 @@ inline constexpr char kServiceStatisticsKey[] = "Statistics";
 inline constexpr char kServiceUpdateKey[] = "Update";
 inline constexpr char kServiceChatKey[] = "Chat";
 inline constexpr char kServiceCaFileKey[] = "CAFile";
+inline constexpr char kServiceQqAuthKey[] = "QQAuth";
 
 // Each key of the "Service" section and the field it fills, in the order the
 // keys are written; readers and writers of the section go through this list
@@ -38,7 +40,7 @@ inline constexpr ServiceSettingsKey kServiceSettingsKeys[] = {
     {kServiceApiKey, &ServiceSettings::apiBase},       {kServicePagesKey, &ServiceSettings::pageBase},
     {kServicePreviewKey, &ServiceSettings::previewBase}, {kServiceStatisticsKey, &ServiceSettings::statsBase},
     {kServiceUpdateKey, &ServiceSettings::updateBase},   {kServiceChatKey, &ServiceSettings::chatPage},
-    {kServiceCaFileKey, &ServiceSettings::caFile},
+    {kServiceCaFileKey, &ServiceSettings::caFile},     {kServiceQqAuthKey, &ServiceSettings::qqAuthBase},
 };
 
 // The production hosts, used for every key that set.ini leaves out.

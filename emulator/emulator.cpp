@@ -20,6 +20,7 @@
 #include "common/codec.h"
 #include "common/ini.h"
 #include "common/text.h"
+#include "emulator/client_rules.h"
 #include "emulator/emulator_impl.h"
 #include "emulator/translation.h"
 
@@ -83,6 +84,13 @@ Answer CodeAnswer(int code, const std::string& message) {
   v["code"] = code;
   if (!message.empty()) v["message"] = message;
   return JsonAnswer(v);
+}
+
+Answer ContentTypeAnswer(const httplib::Request& req) {
+  if (req.get_header_value("Content-Type") == "application/json") return Answer{};
+  Answer a = CodeAnswer(kCodeContentType, "Content-Type must be application/json");
+  a.status = 415;
+  return a;
 }
 
 std::string JournalEntry::Header(const std::string& name) const {
@@ -373,6 +381,10 @@ void Emulator::Impl::RegisterFallback(httplib::Server& s, const char* service) {
 std::optional<FlatBody> Emulator::Impl::CheckBody(const httplib::Request& req, bool signedBody,
                                                   const std::vector<std::string>& required,
                                                   Answer* failure) {
+  if (Answer wrongType = ContentTypeAnswer(req); wrongType.status != 200) {
+    *failure = wrongType;
+    return std::nullopt;
+  }
   std::string error;
   std::optional<FlatBody> body = ParseFlatBody(req.body, &error);
   if (!body) {
@@ -396,6 +408,23 @@ std::optional<FlatBody> Emulator::Impl::CheckBody(const httplib::Request& req, b
       *failure = CodeAnswer(kCodeMalformed, "missing member " + key);
       return std::nullopt;
     }
+  }
+  return body;
+}
+
+std::optional<FlatBody> Emulator::Impl::CheckClientBody(const httplib::Request& req, bool signedBody,
+                                                        const std::vector<std::string>& required,
+                                                        const std::vector<std::string>& optional,
+                                                        Answer* failure) {
+  std::optional<FlatBody> body = CheckBody(req, signedBody, required, failure);
+  if (!body) return std::nullopt;
+  if (auto extra = UndefinedMember(*body, required, optional, signedBody)) {
+    *failure = CodeAnswer(kCodeUndefinedMember, "member " + *extra + " is not defined for this request");
+    return std::nullopt;
+  }
+  if (auto wrong = WrongConstant(*body)) {
+    *failure = CodeAnswer(kCodeWrongConstant, "member " + *wrong + " differs from the client's identity");
+    return std::nullopt;
   }
   return body;
 }
@@ -424,7 +453,9 @@ bool Emulator::Impl::Start() {
       return false;
     }
   } else {
-    stateDir = opts.stateDir;
+    // set.ini names files in this folder for clients that run from other
+    // folders: every path handed out is absolute.
+    stateDir = fs::absolute(opts.stateDir, ec).lexically_normal().string();
     fs::create_directories(stateDir, ec);
     if (!fs::is_directory(stateDir)) {
       lastError = "cannot create the state folder " + stateDir;
@@ -441,9 +472,9 @@ bool Emulator::Impl::Start() {
       return false;
     }
   } else {
-    tls.certFile = opts.certFile;
-    tls.keyFile = opts.keyFile;
-    tls.caFile = opts.caFile.empty() ? opts.certFile : opts.caFile;
+    tls.certFile = fs::absolute(opts.certFile, ec).string();
+    tls.keyFile = fs::absolute(opts.keyFile, ec).string();
+    tls.caFile = fs::absolute(opts.caFile.empty() ? opts.certFile : opts.caFile, ec).string();
   }
 
   api = std::make_unique<httplib::SSLServer>(tls.certFile.c_str(), tls.keyFile.c_str());
@@ -621,6 +652,7 @@ ServiceSettings Emulator::Impl::Settings() const {
   s.statsBase = Base("https", statsPort);
   s.updateBase = Base("http", updatePort);
   s.chatPage = s.pageBase + "/chat";
+  s.qqAuthBase = s.pageBase;  // the pages server stands in for the QQ sign-in page
   s.caFile = tls.caFile;
   return s;
 }

@@ -46,6 +46,19 @@ inline constexpr int kCodeUploadRepeated = 40911;    // uploadtext/uploadfile re
 inline constexpr int kCodeScanPending = 41000;      // wechatstate: not confirmed yet
 inline constexpr int kCodeUnknownLoginTag = 41001;  // wechatstate: tag never issued
 inline constexpr int kCodeInternal = 50000;         // the emulator could not store data (disk full)
+// A request the client's own rules would never produce (the emulator as a
+// strict referee of the client):
+inline constexpr int kCodeUndefinedMember = 42001;  // a member the endpoint does not define; datasign in uploadtext
+inline constexpr int kCodeWrongConstant = 42002;    // productid, softname, filecount, isshare, ifshowtxt, limitsize, parainfo
+inline constexpr int kCodeBadUploadName = 42003;    // filename not "QuilloraFileSize<n>[.<ext>]"
+inline constexpr int kCodeBadTimestamp = 42004;     // uploadpar timestamp not decimal
+inline constexpr int kCodeDeviceMismatch = 42005;   // deviceid not the machineid the task was created with
+inline constexpr int kCodeClockSkew = 42006;        // uploadpar timestamp over 10 minutes from the server clock
+inline constexpr int kCodeBadTextEscape = 42007;    // textvoice not all \uXXXX escapes
+inline constexpr int kCodeContentType = 42008;      // Content-Type not application/json (HTTP 415)
+inline constexpr int kCodeQueryOrder = 42009;       // uploadfile query names not in the client's order
+inline constexpr int kCodeUpdateLayout = 42010;     // checkUpdate members missing, extra or out of order
+inline constexpr int kCodeUpdateTime = 42011;       // checkUpdate machine_code not decimal or not equal to guid
 
 // The signing key and statistics salt the client uses; the emulator checks
 // with its own copies.

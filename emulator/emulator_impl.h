@@ -31,6 +31,7 @@ struct Task {
   std::mutex mu;  // guards every field below
   std::string tag, token, timestamp;
   std::string tasktype, from, to, outputExt, filename, parainfo, account;
+  std::string machineid;  // taskstate and taskdown must carry it as deviceid
   TaskBehaviour behaviour;
   enum class Upload { kNone, kFile, kText } upload = Upload::kNone;
   int chunks = -1;    // announced chunk count, -1 until the first chunk
@@ -60,6 +61,9 @@ struct Answer {
 };
 
 Answer JsonAnswer(const Json::Value& v);
+// HTTP 415 with kCodeContentType unless the request says application/json;
+// a default Answer (status 200, empty body) when it does.
+Answer ContentTypeAnswer(const httplib::Request& req);
 Answer CodeAnswer(int code, const std::string& message = std::string());
 std::string JsonText(const Json::Value& v);
 
@@ -107,6 +111,12 @@ class Emulator::Impl {
   // and sets *failure to the answer to send.
   std::optional<FlatBody> CheckBody(const httplib::Request& req, bool signedBody,
                                     const std::vector<std::string>& required, Answer* failure);
+
+  // CheckBody, then the client's own rules: no member beyond `required` and
+  // `optional`, and the identity constants right where they appear.
+  std::optional<FlatBody> CheckClientBody(const httplib::Request& req, bool signedBody,
+                                          const std::vector<std::string>& required,
+                                          const std::vector<std::string>& optional, Answer* failure);
 
   int64_t ServerTime() const;
   // The base addresses of the running servers and the CA file to trust.

@@ -1,9 +1,9 @@
 #pragma once
 // Request bodies as the client lays them out: one flat JSON object whose
 // values are all strings, members in ascending byte order of their keys, and
-// for signed requests a final "datasign" member. Values are inserted by the
-// client without escaping, so the signature is computed over the raw text
-// between the quotes, not over the decoded value.
+// for signed requests a final "datasign" member. The client signs each value
+// as it stands in the body, JSON escapes included, so the signature is
+// computed over the raw text between the quotes, not over the decoded value.
 #include <optional>
 #include <string>
 #include <string_view>

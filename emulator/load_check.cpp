@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -84,7 +85,7 @@ class Client {
     std::string info = v["productinfo"].asString();
     v = Api("uploadpar", {{"tasktype", "fanyi"}, {"limitsize", "30720"},
                           {"filename", "QuilloraFileSize" + std::to_string(index_) + ".txt"},
-                          {"filecount", "1"}, {"isshare", "0"}, {"timestamp", "1700000000"},
+                          {"filecount", "1"}, {"isshare", "0"}, {"timestamp", std::to_string(std::time(nullptr))},
                           {"softname", "Quillora"}, {"softversion", "1.0.0"}, {"machineid", "load"},
                           {"productid", "342"}, {"fanyi_from", "zh"}, {"fanyi_to", "en"},
                           {"outputfileextension", "txt"}, {"parainfo", "tempfile:txt;maxlimit:char0page0;"}});

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "common/codec.h"
+#include "emulator/client_rules.h"
 #include "emulator/emulator_impl.h"
 
 namespace quillora::emulator {
@@ -93,16 +94,9 @@ void Emulator::Impl::RegisterStats(httplib::Server& s) {
 
 void Emulator::Impl::RegisterUpdate(httplib::Server& s) {
   Route(s, "update", "POST", "/ver1/checkUpdate", [this](const httplib::Request& req) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value v;
-    std::string errors;
-    if (!reader->parse(req.body.data(), req.body.data() + req.body.size(), &v, &errors) || !v.isObject())
-      return CodeAnswer(kCodeMalformed, "body is not a JSON object");
-    for (const char* key : {"software_name", "software_version", "software_package", "machine_code", "guid", "time",
-                            "token"}) {
-      if (!v[key].isString()) return CodeAnswer(kCodeMalformed, std::string("missing member ") + key);
-    }
+    if (Answer wrongType = ContentTypeAnswer(req); wrongType.status != 200) return wrongType;
+    UpdateBodyProblem problem = CheckUpdateBody(req.body);
+    if (problem.code != 0) return CodeAnswer(problem.code, problem.reason);
     UpdateBehaviour u;
     {
       std::lock_guard lock(mu);

@@ -2,11 +2,13 @@
 // that serves previews, result files and avatars.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "common/codec.h"
 #include "common/text.h"
+#include "emulator/client_rules.h"
 #include "emulator/emulator_impl.h"
 #include "emulator/picture.h"
 #include "emulator/translation.h"
@@ -20,6 +22,8 @@ namespace {
 constexpr uint64_t kTranslateLimit = 16ull * 1024 * 1024;  // input bytes translated into a result
 constexpr size_t kPreviewLimit = 1024 * 1024;              // bytes of text in a preview or txtcontent
 constexpr size_t kLongLine = 64 * 1024;                    // longest line translated in one piece
+constexpr int64_t kClockTolerance = 600;  // seconds an uploadpar time may be off the server clock
+const std::vector<std::string> kUserMembers = {"account", "usertoken"};
 
 bool SafeName(const std::string& name) {
   if (name.empty() || name.size() > 200 || name == "." || name == "..") return false;
@@ -230,7 +234,7 @@ void Emulator::Impl::ResultWorker() {
 void Emulator::Impl::RegisterTaskApi(httplib::Server& s) {
   Route(s, "api", "POST", "/api/v4/memparm", [this](const httplib::Request& req) {
     Answer fail;
-    auto body = CheckBody(req, true, {"productid", "softname", "softversion"}, &fail);
+    auto body = CheckClientBody(req, true, {"productid", "softname", "softversion"}, {}, &fail);
     if (!body) return fail;
     std::string info = "pi" + Md5Hex(body->Value("productid") + "|" + body->Value("softname")).substr(0, 16);
     {
@@ -245,15 +249,24 @@ void Emulator::Impl::RegisterTaskApi(httplib::Server& s) {
 
   Route(s, "api", "POST", "/api/v4/uploadpar", [this](const httplib::Request& req) {
     Answer fail;
-    auto body = CheckBody(req, true,
-                          {"tasktype", "limitsize", "filename", "filecount", "isshare", "timestamp", "softname",
-                           "softversion", "machineid", "productid", "fanyi_from", "fanyi_to",
-                           "outputfileextension"},
-                          &fail);
+    auto body = CheckClientBody(req, true,
+                                {"tasktype", "limitsize", "filename", "filecount", "isshare", "timestamp", "softname",
+                                 "softversion", "machineid", "productid", "fanyi_from", "fanyi_to",
+                                 "outputfileextension"},
+                                {"parainfo", "account", "usertoken"}, &fail);
     if (!body) return fail;
     std::string type = body->Value("tasktype");
     if (type != "fanyi" && type != "voicefanyi" && type != "ocrfanyi")
       return CodeAnswer(kCodeMalformed, "unknown tasktype");
+    if (!IsUploadName(body->Value("filename")))
+      return CodeAnswer(kCodeBadUploadName, "filename is not QuilloraFileSize<n>.<ext>");
+    const std::string& sentTime = body->Find("timestamp")->raw;
+    if (!IsDecimal(sentTime)) return CodeAnswer(kCodeBadTimestamp, "timestamp is not decimal");
+    // The client takes this time from the statistics host's clock, which is
+    // the one the service trusts; a time far off it means that clock was
+    // not asked or its answer was misread.
+    if (std::llabs(std::stoll(sentTime) - ServerTime()) > kClockTolerance)
+      return CodeAnswer(kCodeClockSkew, "timestamp more than 10 minutes from the server clock");
     {
       std::lock_guard lock(mu);
       if (!UserOk(*body, UserByToken(body->Value("usertoken")))) return CodeAnswer(kCodeBadUser, "unknown user");
@@ -269,6 +282,7 @@ void Emulator::Impl::RegisterTaskApi(httplib::Server& s) {
     task->filename = body->Value("filename");
     task->parainfo = body->Value("parainfo");
     task->account = body->Value("account");
+    task->machineid = body->Value("machineid");
     task->spillPath = (fs::path(stateDir) / "uploads" / (task->tag + ".bin")).string();
     {
       std::lock_guard lock(mu);
@@ -307,6 +321,14 @@ void Emulator::Impl::RegisterTaskApi(httplib::Server& s) {
       *out = std::stoll(v);
       return true;
     };
+    if (Answer wrongType = ContentTypeAnswer(req); wrongType.status != 200) {
+      drain();
+      return wrongType;
+    }
+    const size_t queryStart = req.target.find('?');
+    if (queryStart == std::string::npos ||
+        !ChunkQueryInClientOrder(std::string_view(req.target).substr(queryStart + 1)))
+      return reject(kCodeQueryOrder, "query must be tasktag, timestamp, tasktoken, fileindex, chunks, chunk");
     std::shared_ptr<Task> task = FindTask(req.get_param_value("tasktag"));
     if (!task) return reject(kCodeUnknownTask, "unknown tasktag");
     std::lock_guard taskLock(task->mu);
@@ -368,8 +390,11 @@ void Emulator::Impl::RegisterTaskApi(httplib::Server& s) {
 
   Route(s, "api", "POST", "/api/v4/uploadtext", [this](const httplib::Request& req) {
     Answer fail;
-    auto body = CheckBody(req, false, {"fileindex", "tasktag", "tasktoken", "textvoice", "timestamp"}, &fail);
+    auto body =
+        CheckClientBody(req, false, {"fileindex", "tasktag", "tasktoken", "textvoice", "timestamp"}, {}, &fail);
     if (!body) return fail;
+    if (!IsUnitEscapedText(body->Find("textvoice")->raw))
+      return CodeAnswer(kCodeBadTextEscape, "textvoice must be \\uXXXX escapes only");
     std::shared_ptr<Task> task = FindTask(body->Value("tasktag"));
     if (!task) return CodeAnswer(kCodeUnknownTask, "unknown tasktag");
     std::lock_guard taskLock(task->mu);
@@ -389,7 +414,7 @@ void Emulator::Impl::RegisterTaskApi(httplib::Server& s) {
   // taskstate and taskdown share their checks.
   auto taskRequest = [this](const httplib::Request& req, const std::vector<std::string>& required, Answer* fail)
       -> std::shared_ptr<Task> {
-    auto body = CheckBody(req, true, required, fail);
+    auto body = CheckClientBody(req, true, required, kUserMembers, fail);
     if (!body) return nullptr;
     {
       std::lock_guard lock(mu);
@@ -410,6 +435,10 @@ void Emulator::Impl::RegisterTaskApi(httplib::Server& s) {
     std::lock_guard taskLock(task->mu);
     if (body->Value("timestamp") != task->timestamp) {
       *fail = CodeAnswer(kCodeTaskMismatch, "timestamp does not belong to the task");
+      return nullptr;
+    }
+    if (body->Value("deviceid") != task->machineid) {
+      *fail = CodeAnswer(kCodeDeviceMismatch, "deviceid is not the machineid the task was created with");
       return nullptr;
     }
     return task;

@@ -3,6 +3,7 @@
 // standing in for the current user's registry: the same key paths
 // ("Software\\Quillora") and value names ("UID") are used on every platform.
 // Key paths and value names compare case-insensitively (ASCII).
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -34,6 +35,14 @@ class KeyValueStore {
   // Writes the value, creating the key; every other key and value is kept.
   // Returns false when the store could not be written.
   bool WriteString(std::string_view keyPath, std::string_view valueName, std::string_view value);
+
+  // The stored value when it is not empty. Otherwise, holding the store's
+  // lock across processes, reads it again and, when it is still missing or
+  // empty, stores and returns what `make` gives: processes that start
+  // together agree on one value. When the store cannot be written the made
+  // value is returned all the same.
+  std::string ReadOrCreateString(std::string_view keyPath, std::string_view valueName,
+                                 const std::function<std::string()>& make);
 
   // Removes the value. Returns true when it is gone afterwards (also when it
   // never existed).

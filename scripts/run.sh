@@ -12,7 +12,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/setup.sh
-QUILLORA_TARGETS="quillora-cli quillora-emulator Update ui-gallery" bash scripts/build.sh build
+# The same build type as the test command's plain build, so the two share one
+# build folder without reconfiguring it.
+QUILLORA_BUILD_TYPE=${QUILLORA_BUILD_TYPE:-Release} \
+  QUILLORA_TARGETS="quillora-cli quillora-emulator Update ui-gallery" bash scripts/build.sh build
 
 bin=$root/build/bin
 state=$root/build/emulator-state

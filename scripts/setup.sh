@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   qt6-base-dev qt6-base-dev-tools libqt6svg6-dev libgl-dev
   fonts-noto-cjk curl xdg-utils
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the project twice (plain, and with AddressSanitizer
-# plus UBSan) and runs every test in both builds. Ends with CTest's summary.
+# Sets up the machine, builds the project twice (Release, and with AddressSanitizer
+# plus UBSan) and runs every test in both builds, and runs each fuzz harness
+# for QUILLORA_FUZZ_SECONDS (default 20; 0 skips them). Ends with CTest's
+# summary.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -17,7 +19,15 @@ echo "=== sanitizer build (AddressSanitizer + UBSan)"
 bash scripts/build.sh build-asan -DQUILLORA_SANITIZE=ON
 (cd build-asan && ctest -j "$jobs" --output-on-failure) || status=1
 
-echo "=== plain build"
-bash scripts/build.sh build
+fuzz_seconds=${QUILLORA_FUZZ_SECONDS:-20}
+if [ "$fuzz_seconds" -gt 0 ]; then
+  echo "=== fuzz harnesses (clang, libFuzzer), ${fuzz_seconds} s each"
+  bash scripts/fuzz.sh "$fuzz_seconds" || status=1
+fi
+
+# The plain build is an optimised Release build, so that CI also proves the
+# build type packagers use.
+echo "=== plain build (Release)"
+QUILLORA_BUILD_TYPE=Release bash scripts/build.sh build
 (cd build && ctest -j "$jobs" --output-on-failure) || status=1
 exit $status

@@ -67,14 +67,24 @@ std::string EscapeUtf16Units(std::string_view utf8) {
   return out;
 }
 
-std::string UrlEncode(std::string_view text) {
+namespace {
+
+bool IsUnreserved(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
+
+bool IsPathCharacter(unsigned char c) {
+  return IsUnreserved(c) || std::string_view("!$&'()*+,;=:@/").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+std::string PercentEncode(std::string_view text, bool (*keep)(unsigned char)) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(text.size());
   for (const char ch : text) {
     const auto c = static_cast<unsigned char>(ch);
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '.' || c == '_' || c == '~') {
+    if (keep(c)) {
       out.push_back(ch);
     } else {
       out.push_back('%');
@@ -84,6 +94,12 @@ std::string UrlEncode(std::string_view text) {
   }
   return out;
 }
+
+}  // namespace
+
+std::string UrlEncode(std::string_view text) { return PercentEncode(text, &IsUnreserved); }
+
+std::string UrlEncodePath(std::string_view text) { return PercentEncode(text, &IsPathCharacter); }
 
 std::string PreviewNameFromConvertInfo(std::string_view fileConvertInfos) {
   const std::u16string units = Utf8ToUtf16(fileConvertInfos);

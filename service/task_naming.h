@@ -36,6 +36,13 @@ std::string EscapeUtf16Units(std::string_view utf8);
 // Percent-encoding of everything but the unreserved characters (RFC 3986).
 std::string UrlEncode(std::string_view text);
 
+// Percent-encoding for a name appended to a URL path: what a path can carry
+// as it is (unreserved characters, sub-delimiters, ":", "@" and "/") stays,
+// so a name with sub-folders keeps them; spaces, controls, non-ASCII bytes
+// and the characters that would end or change the path ("%", "?", "#", ...)
+// are encoded.
+std::string UrlEncodePath(std::string_view text);
+
 // The preview file name carried in a "fileconvertinfos" text: its first 13 and
 // last 2 UTF-16 units dropped. Empty when the text is shorter than 15 units or
 // nothing remains.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -120,11 +121,16 @@ std::optional<TaskTicket> CreateTask(const CreateTaskRequest& request) {
 }
 
 bool UploadFileChunks(const std::string& path, const TaskTicket& ticket,
-                      const UploadProgress& progress, const CancelCheck& cancelled) {
+                      const UploadProgress& progress, const CancelCheck& cancelled,
+                      std::string* failureReason) {
+  const auto fail = [failureReason](std::string why) {
+    if (failureReason != nullptr) *failureReason = std::move(why);
+    return false;
+  };
   FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) return false;
+  if (file.get() < 0) return fail("the file cannot be opened: " + std::string(std::strerror(errno)));
   struct stat st {};
-  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return fail("the file is not a regular file");
   ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
   const uint64_t size = static_cast<uint64_t>(st.st_size);
@@ -138,12 +144,14 @@ bool UploadFileChunks(const std::string& path, const TaskTicket& ticket,
   std::vector<char> buffer(chunks > 0 ? kUploadChunkSize : 0);
   uint64_t sent = 0;
   for (uint64_t chunk = 0; chunk < chunks; ++chunk) {
-    if (cancelled && cancelled()) return false;
+    if (cancelled && cancelled()) return fail("cancelled");
+    const std::string part = "part " + std::to_string(chunk + 1) + " of " + std::to_string(chunks);
     const uint64_t want = std::min<uint64_t>(kUploadChunkSize, size - sent);
     const int64_t got = ReadFully(file.get(), buffer.data(), static_cast<size_t>(want));
     // A short read means the file shrank under us: the service would get a
     // file that never existed, so the task fails instead.
-    if (got < 0 || static_cast<uint64_t>(got) != want) return false;
+    if (got < 0) return fail("the file could not be read");
+    if (static_cast<uint64_t>(got) != want) return fail("the file changed while it was sent");
 
     TransferProgress chunkProgress;
     if (progress) {
@@ -151,12 +159,18 @@ bool UploadFileChunks(const std::string& path, const TaskTicket& ticket,
         progress(sent + std::min(done, want), size);
       };
     }
+    PostStatus status;
     const std::string answerText = PostBytesBlocking(ApiUrl(urlHead + std::to_string(chunk)),
                                                      buffer.data(), static_cast<size_t>(want),
-                                                     chunkProgress);
+                                                     chunkProgress, &status);
+    // Without an answer nobody knows whether the service kept the bytes; going
+    // on would report a translation of a file the service may never have had.
+    if (!status.answered) return fail("no answer arrived for " + part + " of the file (uploadfile)");
     if (const auto answer = ParseJsonAnswer(answerText)) {
       const int64_t code = CodeOf(*answer);
-      if (code != kCodeSuccess && code != kCodeChunkAccepted) return false;
+      if (code != kCodeSuccess && code != kCodeChunkAccepted) {
+        return fail("the service refused " + part + " of the file (uploadfile, code " + std::to_string(code) + ")");
+      }
     }
     sent += want;
     if (progress) progress(sent, size);
@@ -213,7 +227,8 @@ void FetchResultText(TransTask& task, const Json::Value& stateAnswer,
   const std::string path = previewPath();
   // A failed download leaves any older file of that name in place; it must
   // not pass for this task's text.
-  if (!DownloadToFile(PreviewUrl(UrlEncode(name)), path)) return;
+  // The preview is read into memory whole: it gets the bound of an answer.
+  if (!DownloadToFile(PreviewUrl(UrlEncodePath(name)), path, {}, kMaxAnswerBytes)) return;
   std::ifstream in(path, std::ios::binary);
   if (!in) return;
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

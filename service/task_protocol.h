@@ -53,11 +53,14 @@ using UploadProgress = std::function<void(uint64_t sent, uint64_t total)>;
 using CancelCheck = std::function<bool()>;
 
 // The file in 4 MiB chunks through one reused buffer. Fails when the file
-// cannot be opened or read, changes size while it is read, a chunk is
-// answered with a code other than 10000 or 11000, or `cancelled` says so. A
-// chunk whose answer does not parse counts as accepted.
+// cannot be opened or read, changes size while it is read, no whole answer
+// arrives for a chunk (connection failed, dropped or timed out, answer cut
+// short), a chunk is answered with a code other than 10000 or 11000, or
+// `cancelled` says so. A chunk answered with a body that does not parse
+// counts as accepted. On failure `failureReason`, when given, says why.
 bool UploadFileChunks(const std::string& path, const TaskTicket& ticket,
-                      const UploadProgress& progress = {}, const CancelCheck& cancelled = {});
+                      const UploadProgress& progress = {}, const CancelCheck& cancelled = {},
+                      std::string* failureReason = nullptr);
 
 // uploadtext: the UTF-8 text sent as "\uXXXX" escapes of its UTF-16 units.
 bool UploadText(std::string_view text, const TaskTicket& ticket);

@@ -250,8 +250,8 @@ TransTaskManager::Ending TransTaskManager::RunTask(Job& job) {
       lastReport = now;
       Report(job, TaskStage::kUploading, sent, total);
     };
-    if (!UploadFileChunks(task.sourcePath, *ticket, progress, [this] { return Stopping(); })) {
-      task.failureReason = "the file could not be read or the service refused a part of it (uploadfile)";
+    if (!UploadFileChunks(task.sourcePath, *ticket, progress, [this] { return Stopping(); },
+                          &task.failureReason)) {
       return Ending::kFailed;
     }
   } else {
@@ -303,21 +303,32 @@ TransTaskManager::Ending TransTaskManager::RunTask(Job& job) {
     task.failureReason = "no output folder is configured";
     return Ending::kFailed;
   }
-  // The default output folder (Documents) need not exist yet on a fresh
-  // desktop; the user expects the result to be saved, not the task to fail.
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec) {
-    task.failureReason = "the output folder " + folder + " cannot be created: " + ec.message();
+  if (std::string why; !OutputFolderReady(folder, why)) {
+    task.failureReason = why;
     return Ending::kFailed;
   }
   task.resultPath = ResultPathFor(folder, task.sourcePath, task.targetLang, task.outputExt);
-  if (!DownloadToFile(url, task.resultPath)) {
+  if (!DownloadToFile(url, task.resultPath, {}, options_.maxResultBytes)) {
     task.failureReason = "the result could not be saved as " + task.resultPath;
     task.resultPath.clear();
     return Ending::kFailed;
   }
   return Ending::kSucceeded;
+}
+
+bool TransTaskManager::OutputFolderReady(const std::string& folder, std::string& why) const {
+  std::error_code ec;
+  if (std::filesystem::is_directory(folder, ec)) return true;
+  if (folder != options_.creatableOutputFolder) {
+    why = "the output folder " + folder + " does not exist";
+    return false;
+  }
+  std::filesystem::create_directories(folder, ec);
+  if (ec) {
+    why = "the output folder " + folder + " cannot be created: " + ec.message();
+    return false;
+  }
+  return true;
 }
 
 void TransTaskManager::Finish(Job job, Ending ending) {

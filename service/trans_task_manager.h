@@ -17,6 +17,7 @@
 #include "service/identity/identity.h"
 #include "service/task_protocol.h"
 #include "service/trans_task.h"
+#include "service/transport/http.h"
 
 namespace quillora {
 
@@ -31,8 +32,15 @@ struct TaskManagerOptions {
   // memparm supplies it).
   SoftwareIdentity identity;
   // Read when a task is about to save its result: the folder with a trailing
-  // separator. An empty folder fails the task.
+  // separator. An empty or missing folder fails the task (a drive that is not
+  // plugged in must not get a new folder on another disk)...
   std::function<std::string()> outputFolder;
+  // ...except this one (with a trailing separator), which is created when
+  // missing: the default output folder, the user's Documents folder, which a
+  // fresh account may not have yet. Empty: none.
+  std::string creatableOutputFolder;
+  // Largest result file accepted; a bigger one fails the task.
+  uint64_t maxResultBytes = kMaxDownloadBytes;
   // Read once per task: the signed-in user, nothing when signed out.
   std::function<std::optional<SignInValues>()> signIn;
   // Folder (with a trailing separator) of the preview text files.
@@ -87,6 +95,9 @@ class TransTaskManager {
   void Finish(Job job, Ending ending);
   void Report(const Job& job, TaskStage stage, uint64_t sent = 0, uint64_t total = 0);
   bool WaitOrStop(std::chrono::milliseconds duration);
+  // True when results can be saved into `folder`, creating it when it is the
+  // creatable one; otherwise `why` says what is wrong.
+  bool OutputFolderReady(const std::string& folder, std::string& why) const;
   bool Stopping() const;
   TaskNotifier* Notifier() const;
 

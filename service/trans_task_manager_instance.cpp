@@ -16,6 +16,7 @@ TransTaskManager& TransTaskManager::Instance() {
     TaskManagerOptions options;
     options.identity = config.GetSoftwareIdentity();
     options.outputFolder = [&config] { return config.GetOutputFolder(); };
+    options.creatableOutputFolder = platform::WithTrailingSeparator(platform::GetDocumentsFolder());
     options.signIn = []() -> std::optional<SignInValues> {
       const SessionData session = UserSession::Instance().Snapshot();
       if (session.loginType == LoginType::SignedOut) return std::nullopt;

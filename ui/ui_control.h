@@ -148,6 +148,11 @@ class CControlUI {
   bool IsMouseEnabled() const { return mouseEnabled_; }
   void SetMouseEnabled(bool e) { mouseEnabled_ = e; }
   bool IsKeyboardEnabled() const { return keyboardEnabled_; }
+  // Whether Tab stops at this kind of control (buttons, options, edits,
+  // lists, combos); keyboard="false" in the skin takes it out.
+  virtual bool IsTabStop() const { return false; }
+  // Whether the control keeps Tab for itself while it has the focus.
+  virtual bool WantsTab() const { return false; }
   virtual bool Activate();  // true when the control may act on a click
 
   // Look.

@@ -2,7 +2,6 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QLineEdit>
-#include <QMenu>
 #include <QTextDocument>
 #include <QTextEdit>
 #include <algorithm>
@@ -10,10 +9,49 @@
 
 #include "ui/qt/qt_host.h"
 #include "ui/ui_attr.h"
+#include "ui/ui_combo.h"
 #include "ui/ui_manager.h"
 #include "ui/ui_window.h"
 
 namespace DirectUI {
+
+namespace {
+
+// The index of the next enabled, visible control from `from` in steps of
+// `step` (+1 or -1), or -1 when there is none.
+int NextUsable(const std::vector<CControlUI*>& items, int from, int step) {
+  for (int i = from + step; i >= 0 && i < static_cast<int>(items.size()); i += step) {
+    CControlUI* c = items[static_cast<size_t>(i)];
+    if (c && c->IsVisible() && c->IsEnabled()) return i;
+  }
+  return -1;
+}
+
+std::vector<CControlUI*> ItemsOf(const CContainerUI& box) {
+  std::vector<CControlUI*> items;
+  for (int i = 0; i < box.GetCount(); ++i) items.push_back(box.GetItemAt(i));
+  return items;
+}
+
+// Up/Down, Home/End in a list of rows: the row to select, or -1.
+int RowForKey(const CContainerUI& box, int current, WPARAM key) {
+  std::vector<CControlUI*> items = ItemsOf(box);
+  const int count = static_cast<int>(items.size());
+  switch (static_cast<int>(key)) {
+    case VK_UP: return NextUsable(items, current < 0 ? count : current, -1);
+    case VK_DOWN: return NextUsable(items, current, +1);
+    case VK_HOME: return NextUsable(items, -1, +1);
+    case VK_END: return NextUsable(items, count, -1);
+    default: return -1;
+  }
+}
+
+bool IsArrowKey(WPARAM key) {
+  return key == static_cast<WPARAM>(VK_LEFT) || key == static_cast<WPARAM>(VK_UP) ||
+         key == static_cast<WPARAM>(VK_RIGHT) || key == static_cast<WPARAM>(VK_DOWN);
+}
+
+}  // namespace
 
 // ---- label ----
 
@@ -106,7 +144,7 @@ void CLabelUI::SetAttribute(const std::string& name, const std::string& value) {
       textStyle_ &= ~DT_WORDBREAK;
       textStyle_ |= DT_SINGLELINE;
     }
-  } else if (name == "font") SetFont(std::atoi(value.c_str()));
+  } else if (name == "font") SetFont(ParseInt(value));
   else if (name == "textcolor") SetTextColor(ParseColor(value));
   else if (name == "disabledtextcolor") SetDisabledTextColor(ParseColor(value));
   else if (name == "textpadding") SetTextPadding(ParseRect(value));
@@ -256,6 +294,28 @@ void COptionUI::Selected(bool selected, bool triggerEvent) {
   Invalidate();
 }
 
+void COptionUI::DoEvent(TEventUI& event) {
+  if (event.Type == UIEVENT_KEYDOWN && IsArrowKey(event.wParam) && !group_.empty()) {
+    const bool forward = event.wParam == static_cast<WPARAM>(VK_RIGHT) || event.wParam == static_cast<WPARAM>(VK_DOWN);
+    MoveInGroup(forward);
+    return;
+  }
+  CButtonUI::DoEvent(event);
+}
+
+bool COptionUI::MoveInGroup(bool forward) {
+  if (!manager_) return false;
+  std::vector<CControlUI*> group = manager_->GetOptionGroup(group_);
+  auto self = std::find(group.begin(), group.end(), this);
+  if (self == group.end()) return false;
+  int next = NextUsable(group, static_cast<int>(self - group.begin()), forward ? 1 : -1);
+  if (next < 0) return false;
+  auto* option = static_cast<COptionUI*>(group[static_cast<size_t>(next)]);
+  option->SetFocus();
+  option->Activate();
+  return true;
+}
+
 bool COptionUI::Activate() {
   if (!CButtonUI::Activate()) return false;
   if (!group_.empty()) Selected(true);
@@ -293,8 +353,18 @@ CEditBaseUI::CEditBaseUI() {
 }
 CEditBaseUI::~CEditBaseUI() = default;
 
+void CEditBaseUI::EnsureHost() {
+  if (host_) return;
+  host_ = std::make_unique<CNativeEditHost>(this, IsMultiLine());
+  // Attributes the skin gave before the editor existed.
+  host_->SetMaxChar(maxChar_);
+  host_->SetReadOnly(readOnly_);
+  if (host_->Line()) host_->Line()->setEchoMode(password_ ? QLineEdit::Password : QLineEdit::Normal);
+  if (!tip_.empty()) SetTipValue(tip_);
+}
+
 void CEditBaseUI::SetManager(CPaintManagerUI* manager, CControlUI* parent, bool init) {
-  if (!host_) host_ = std::make_unique<CNativeEditHost>(this, IsMultiLine());
+  EnsureHost();
   CLabelUI::SetManager(manager, parent, init);
   QWidget* w = host_->Widget();
   CWindowHost* win = (manager && manager->GetWindow()) ? manager->GetWindow()->Host() : nullptr;
@@ -313,7 +383,7 @@ std::string CEditBaseUI::GetText() const {
 
 void CEditBaseUI::SetText(const std::string& text) {
   text_ = text;
-  if (!host_) host_ = std::make_unique<CNativeEditHost>(this, IsMultiLine());
+  EnsureHost();
   settingText_ = true;
   host_->SetText(ToQ(text));
   settingText_ = false;
@@ -323,11 +393,6 @@ void CEditBaseUI::SetText(const std::string& text) {
 void CEditBaseUI::SetEnabled(bool enable) {
   CLabelUI::SetEnabled(enable);
   if (host_ && host_->Widget()) host_->Widget()->setEnabled(enable);
-}
-
-void CEditBaseUI::SetFocus() {
-  CLabelUI::SetFocus();
-  if (host_ && host_->Widget() && host_->Widget()->isVisible()) host_->Widget()->setFocus();
 }
 
 void CEditBaseUI::SetReadOnly(bool readOnly) {
@@ -347,7 +412,7 @@ void CEditBaseUI::SetFont(int index) {
 
 void CEditBaseUI::SetMaxChar(int n) {
   maxChar_ = std::max(0, n);
-  if (host_ && host_->Line()) host_->Line()->setMaxLength(maxChar_ > 0 ? maxChar_ : 32767);
+  if (host_) host_->SetMaxChar(maxChar_);
 }
 
 void CEditBaseUI::SetTipValue(const std::string& tip) {
@@ -372,10 +437,10 @@ void CEditBaseUI::SetAttribute(const std::string& name, const std::string& value
   else if (name == "password") {
     password_ = ParseBool(value);
     if (host_ && host_->Line()) host_->Line()->setEchoMode(password_ ? QLineEdit::Password : QLineEdit::Normal);
-  } else if (name == "maxchar") SetMaxChar(std::atoi(value.c_str()));
+  } else if (name == "maxchar") SetMaxChar(ParseInt(value));
   else if (name == "tipvalue" || name == "prompt") SetTipValue(value);
   else if (name == "textcolor") SetTextColor(ParseColor(value));
-  else if (name == "font") SetFont(std::atoi(value.c_str()));
+  else if (name == "font") SetFont(ParseInt(value));
   else if (name == "bkcolor") {
     CLabelUI::SetAttribute(name, value);
     ApplyLook();
@@ -423,8 +488,7 @@ void CEditBaseUI::OnNativeReturn() {
   if (manager_ && initialised_) manager_->SendNotify(this, DUI_MSGTYPE_RETURN);
 }
 void CEditBaseUI::OnNativeFocus(bool in) {
-  if (!manager_) return;
-  if (in && manager_->GetFocus() != this) manager_->SetFocus(this);
+  if (manager_) manager_->FocusFollowsNative(this, in);
 }
 
 std::string CEditUI::GetClass() const { return "EditUI"; }
@@ -468,6 +532,7 @@ std::string CRichEditUI::GetSelText() const {
 }
 void CRichEditUI::SetAttribute(const std::string& name, const std::string& value) {
   if (name == "wantreturn") wantReturn_ = ParseBool(value);
+  else if (name == "wanttab") wantTab_ = ParseBool(value);
   else CEditBaseUI::SetAttribute(name, value);
 }
 
@@ -491,7 +556,10 @@ void CListLabelElementUI::DoEvent(TEventUI& event) {
   if (TrackHot(event, hot_)) return;
   switch (event.Type) {
     case UIEVENT_BUTTONDOWN:
-      if (list && IsEnabled()) list->SelectItem(list->GetItemIndex(this));
+      if (list && IsEnabled()) {
+        list->SelectItem(list->GetItemIndex(this));
+        list->SetFocus();  // the keys that follow move through the list
+      }
       return;
     case UIEVENT_DBLCLICK:
       if (manager_) manager_->SendNotify(this, "itemactivate");
@@ -550,10 +618,19 @@ void CListUI::RemoveAll() {
   curSel_ = -1;
   CContainerUI::RemoveAll();
 }
+void CListUI::DoEvent(TEventUI& event) {
+  if (event.Type == UIEVENT_KEYDOWN) {
+    int row = RowForKey(*this, curSel_, event.wParam);
+    if (row >= 0) SelectItem(row);
+    return;
+  }
+  CVerticalLayoutUI::DoEvent(event);
+}
+
 void CListUI::SetAttribute(const std::string& name, const std::string& value) {
   if (name == "itemselectedbkcolor") selectedBk_ = ParseColor(value);
   else if (name == "itemhotbkcolor") hotBk_ = ParseColor(value);
-  else if (name == "itemheight") itemHeight_ = std::max(1, std::atoi(value.c_str()));
+  else if (name == "itemheight") itemHeight_ = std::max(1, ParseInt(value));
   else CVerticalLayoutUI::SetAttribute(name, value);
 }
 
@@ -607,30 +684,19 @@ CControlUI* CComboUI::FindControl(FINDCONTROLPROC proc, void* data, UINT flags) 
   return CContainerUI::FindControl(proc, data, flags);
 }
 bool CComboUI::Activate() {
-  if (!CControlUI::Activate() || !manager_ || !manager_->GetWindow()) return false;
-  CWindowHost* host = manager_->GetWindow()->Host();
-  if (!host) return false;
-  auto* menu = new QMenu(host);
-  menu->setAttribute(Qt::WA_DeleteOnClose);
-  for (int i = 0; i < GetCount(); ++i) {
-    QAction* a = menu->addAction(ToQ(GetItemAt(i)->GetText()));
-    a->setCheckable(true);
-    a->setChecked(i == curSel_);
-    QPointer<CWindowHost> guard(host);
-    HWND hwnd = host->Handle();
-    CPaintManagerUI* pm = manager_;
-    std::string name = name_;
-    QObject::connect(a, &QAction::triggered, menu, [hwnd, pm, name, i, guard]() {
-      // The combo may be gone by the time a row is picked: look it up again.
-      if (!guard || !IsWindow(hwnd)) return;
-      if (auto* c = pm->FindControl(name)) {
-        if (auto* combo = static_cast<CComboUI*>(c->GetInterface("Combo"))) combo->SelectItem(i);
-      }
-    });
-  }
-  menu->setMinimumWidth(GetWidth());
-  menu->popup(host->mapToGlobal(QPoint(rcItem_.left, rcItem_.bottom)));
+  if (!CControlUI::Activate() || !manager_ || !manager_->GetWindow() || !manager_->GetWindow()->Host()) return false;
+  if (drop_) return true;  // already open
+  drop_ = new CComboWnd(this);
+  CComboWnd* wnd = drop_;
+  wnd->Open();  // may fail and close at once, which clears drop_
   return true;
+}
+HWND CComboUI::GetDropWindow() const { return drop_ ? drop_->GetHWND() : nullptr; }
+void CComboUI::DropClosed(CComboWnd* wnd) {
+  if (drop_ == wnd) drop_ = nullptr;
+}
+CComboUI::~CComboUI() {
+  if (drop_) drop_->OwnerGone();
 }
 void CComboUI::DoEvent(TEventUI& event) {
   if (TrackHot(event, hot_)) return;
@@ -641,6 +707,15 @@ void CComboUI::DoEvent(TEventUI& event) {
     case UIEVENT_SCROLLWHEEL: {
       int next = curSel_ + (event.wParam > 0 ? -1 : 1);
       if (next >= 0 && next < GetCount()) SelectItem(next);
+      return;
+    }
+    case UIEVENT_KEYDOWN: {
+      if (event.wParam == static_cast<WPARAM>(VK_SPACE) || event.wParam == static_cast<WPARAM>(VK_RETURN)) {
+        Activate();
+        return;
+      }
+      int row = RowForKey(*this, curSel_, event.wParam);
+      if (row >= 0) SelectItem(row);
       return;
     }
     default:
@@ -666,14 +741,37 @@ void CComboUI::DoPaint(CRenderContext& ctx, const RECT&) {
   ctx.p.restore();
   PaintBorder(ctx);
 }
+namespace {
+void AppendAttribute(std::string& list, const std::string& name, std::string value) {
+  value.erase(std::remove(value.begin(), value.end(), '"'), value.end());
+  list += " " + name + "=\"" + value + "\"";
+}
+}  // namespace
+// The drop-down's look: its list takes the item colours and height, its rows
+// the item font, colour and padding. Later values win over the defaults.
+bool CComboUI::SetDropAttribute(const std::string& name, const std::string& value) {
+  if (name == "dropboxsize") {
+    RECT rc = ParseRect(value);
+    dropBoxSize_ = {rc.left, rc.top};
+  } else if (name == "dropboxbkcolor") AppendAttribute(dropListAttrs_, "bkcolor", value);
+  else if (name == "dropboxbordercolor") AppendAttribute(dropListAttrs_, "bordercolor", value);
+  else if (name == "itemheight" || name == "itemselectedbkcolor" || name == "itemhotbkcolor")
+    AppendAttribute(dropListAttrs_, name, value);
+  else if (name == "itemtextcolor") AppendAttribute(dropItemAttrs_, "textcolor", value);
+  else if (name == "itemtextpadding") AppendAttribute(dropItemAttrs_, "textpadding", value);
+  else if (name == "itemfont") itemFont_ = ParseInt(value);
+  else return false;
+  return true;
+}
 void CComboUI::SetAttribute(const std::string& name, const std::string& value) {
-  if (name == "font") font_ = std::atoi(value.c_str());
+  if (name == "font") font_ = ParseInt(value);
   else if (name == "textcolor") textColor_ = ParseColor(value);
   else if (name == "textpadding") rcTextPadding_ = ParseRect(value);
   else if (name == "normalimage") normalImage_ = value;
   else if (name == "hotimage") hotImage_ = value;
+  else if (SetDropAttribute(name, value)) return;
   else if (name == "selectedid") {
-    int i = std::atoi(value.c_str());
+    int i = ParseInt(value);
     curSel_ = i;  // rows are added later by the builder
   } else CContainerUI::SetAttribute(name, value);
 }

@@ -53,6 +53,7 @@ class CButtonUI : public CLabelUI {
   std::string GetClass() const override;
   void* GetInterface(const std::string& name) override;
   bool Activate() override;
+  bool IsTabStop() const override { return true; }
   void DoEvent(TEventUI& event) override;
   void PaintStatusImage(CRenderContext& ctx) override;
   void SetAttribute(const std::string& name, const std::string& value) override;
@@ -87,6 +88,7 @@ class COptionUI : public CButtonUI {
   bool IsSelected() const { return selected_; }
   virtual void Selected(bool selected, bool triggerEvent = true);
   bool Activate() override;
+  void DoEvent(TEventUI& event) override;
   void PaintStatusImage(CRenderContext& ctx) override;
   void SetAttribute(const std::string& name, const std::string& value) override;
   void SetSelectedImage(const std::string& s) { selectedImage_ = s; Invalidate(); }
@@ -94,6 +96,9 @@ class COptionUI : public CButtonUI {
 
  protected:
   void PaintText(CRenderContext& ctx) override;
+  // Arrow keys: the next enabled, visible option of the group in that
+  // direction takes the focus and the selection.
+  bool MoveInGroup(bool forward);
   std::string group_;
   bool selected_ = false;
   std::string selectedImage_, selectedHotImage_;
@@ -111,7 +116,8 @@ class CEditBaseUI : public CLabelUI {
   std::string GetText() const override;
   void SetText(const std::string& text) override;
   void SetEnabled(bool enable = true) override;
-  void SetFocus() override;
+  bool IsTabStop() const override { return true; }
+  CNativeEditHost* NativeHost() const { return host_.get(); }
   bool IsReadOnly() const { return readOnly_; }
   void SetReadOnly(bool readOnly);
   void SetTextColor(DWORD c);
@@ -133,6 +139,7 @@ class CEditBaseUI : public CLabelUI {
 
  protected:
   virtual bool IsMultiLine() const = 0;
+  void EnsureHost();
   void ApplyLook();
   std::unique_ptr<CNativeEditHost> host_;
   bool readOnly_ = false;
@@ -163,11 +170,13 @@ class CRichEditUI : public CEditBaseUI {
   void ReplaceSel(const std::string& text);
   std::string GetSelText() const;
   bool IsWantReturn() const { return wantReturn_; }
+  bool WantsTab() const override { return wantTab_; }
   void SetAttribute(const std::string& name, const std::string& value) override;
 
  protected:
   bool IsMultiLine() const override { return true; }
   bool wantReturn_ = true;
+  bool wantTab_ = false;
 };
 
 // One row of a list or combo.
@@ -197,6 +206,8 @@ class CListUI : public CVerticalLayoutUI {
   bool Remove(CControlUI* control, bool doNotDestroy = false) override;
   bool RemoveAt(int index, bool doNotDestroy = false) override;
   void RemoveAll() override;
+  bool IsTabStop() const override { return true; }
+  void DoEvent(TEventUI& event) override;
   void SetAttribute(const std::string& name, const std::string& value) override;
   DWORD GetSelectedItemBkColor() const { return selectedBk_; }
   DWORD GetHotItemBkColor() const { return hotBk_; }
@@ -209,10 +220,13 @@ class CListUI : public CVerticalLayoutUI {
   int itemHeight_ = 24;
 };
 
-// A closed box showing the selected row; clicking opens the rows below it.
+// A closed box showing the selected row; clicking opens the rows below it
+// in a drop-down list (CComboWnd) styled by the combo's drop attributes.
+class CComboWnd;
 class CComboUI : public CContainerUI {
  public:
   CComboUI();
+  ~CComboUI() override;
   std::string GetClass() const override;
   void* GetInterface(const std::string& name) override;
   int GetCurSel() const { return curSel_; }
@@ -223,6 +237,7 @@ class CComboUI : public CContainerUI {
   void DoPaint(CRenderContext& ctx, const RECT& paint) override;
   void SetAttribute(const std::string& name, const std::string& value) override;
   bool Activate() override;
+  bool IsTabStop() const override { return true; }
   CControlUI* FindControl(FINDCONTROLPROC proc, void* data, UINT flags) override;
   // Removing rows keeps the selection on the same row (or clears it when
   // that row goes), so the combo never shows another row's text.
@@ -230,9 +245,24 @@ class CComboUI : public CContainerUI {
   bool RemoveAt(int index, bool doNotDestroy = false) override;
   void RemoveAll() override;
 
+  // The drop-down while it is open, else nullptr.
+  HWND GetDropWindow() const;
+  SIZE GetDropBoxSize() const { return dropBoxSize_; }  // unscaled; 0: automatic
+  int GetItemFont() const { return itemFont_ >= 0 ? itemFont_ : font_; }
+  // Attribute lists handed to the drop-down's list and to each of its rows.
+  const std::string& GetDropListAttributes() const { return dropListAttrs_; }
+  const std::string& GetDropItemAttributes() const { return dropItemAttrs_; }
+  void DropClosed(CComboWnd* wnd);
+
  protected:
+  bool SetDropAttribute(const std::string& name, const std::string& value);
   int curSel_ = -1;
   int font_ = -1;
+  int itemFont_ = -1;
+  SIZE dropBoxSize_;
+  std::string dropListAttrs_ = "bkcolor=\"#FFFFFFFF\" bordercolor=\"#FFA0A0A0\" bordersize=\"1\"";
+  std::string dropItemAttrs_ = "textpadding=\"6,0,6,0\"";
+  CComboWnd* drop_ = nullptr;
   DWORD textColor_ = 0xFF000000;
   RECT rcTextPadding_{4, 0, 20, 0};
   std::string normalImage_, hotImage_;

@@ -174,6 +174,7 @@ void CPaintManagerUI::ReapObjects(CControlUI* control) {
   if (control == captured_) captured_ = nullptr;
   if (control == root_) root_ = nullptr;
   impl_->KillTimers(control);
+  AccessibleControlGone(control);
   for (auto it = names_.begin(); it != names_.end();) {
     if (it->second == control) it = names_.erase(it);
     else ++it;
@@ -329,8 +330,19 @@ bool CPaintManagerUI::HasTimer(CControlUI* control, UINT id) const { return impl
 
 // ---- focus ----
 
-void CPaintManagerUI::SetFocus(CControlUI* control) {
-  if (control == focus_) return;
+void CPaintManagerUI::SetFocus(CControlUI* control) { ChangeFocus(control, true); }
+
+void CPaintManagerUI::FocusFollowsNative(CControlUI* control, bool gained) {
+  if (gained) ChangeFocus(control, false);
+  else if (focus_ == control) ChangeFocus(nullptr, false);
+}
+
+void CPaintManagerUI::ChangeFocus(CControlUI* control, bool moveNative) {
+  CWindowHost* host = window_ ? window_->Host() : nullptr;
+  if (control == focus_) {
+    if (moveNative) MoveQtFocusTo(host, focus_);
+    return;
+  }
   CControlUI* old = focus_;
   focus_ = nullptr;
   if (old) {
@@ -342,6 +354,8 @@ void CPaintManagerUI::SetFocus(CControlUI* control) {
     SendEvent(control, UIEVENT_SETFOCUS);
     SendNotify(control, DUI_MSGTYPE_SETFOCUS);
   }
+  // A handler may have moved the focus on meanwhile; follow where it ended.
+  if (moveNative) MoveQtFocusTo(host, focus_);
 }
 
 // ---- fonts and defaults ----
@@ -420,6 +434,8 @@ void CPaintManagerUI::SetWindowAttribute(const std::string& name, const std::str
     SetRoundCorner(rc.left, rc.top);
   } else if (name == "sizebox") {
     SetSizeBox(ParseRect(value));
+  } else if (name == "focusringcolor") {
+    focusRingColor_ = ParseColor(value);
   } else if (name == "bktrans" || name == "showshadow" || name == "layered") {
     // Visual extras of other toolkits; accepted and ignored.
   }
@@ -539,6 +555,7 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
       return false;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK: {
+      ShowFocusRing(false);
       CControlUI* c = FindControl(pt);
       if (!c || !c->IsEnabled()) return false;
       HoverControl(c, pt);
@@ -569,6 +586,10 @@ bool CPaintManagerUI::MessageHandler(UINT msg, WPARAM wParam, LPARAM lParam, LRE
       return false;
     }
     case WM_KEYDOWN:
+      if (HandleNavigationKey(static_cast<int>(wParam))) {
+        if (CWindowHost* host = window_ ? window_->Host() : nullptr) host->keyConsumed = true;
+        return true;
+      }
       if (focus_) {
         SendEvent(focus_, UIEVENT_KEYDOWN, POINT{}, wParam);
       }

@@ -120,10 +120,21 @@ class CPaintManagerUI {
   void RemoveAllTimers();
   bool HasTimer(CControlUI* control, UINT id) const;
 
-  // Focus.
+  // Focus. There is one focus per window: setting the toolkit's focus also
+  // moves the keyboard focus, onto a control's native editor or off any
+  // editor, so keys reach the control that shows the focus.
   CControlUI* GetFocus() const { return focus_; }
   void SetFocus(CControlUI* control);
   void SetFocusNeeded(CControlUI* control) { SetFocus(control); }
+  // An editor took or lost the keyboard focus by itself (a click into it).
+  void FocusFollowsNative(CControlUI* control, bool gained);
+  // Keyboard navigation: the controls Tab visits, in tree order, and a move
+  // to the next or previous one (wrapping). The focus ring is shown once the
+  // keyboard has moved the focus, until the mouse is used again.
+  std::vector<CControlUI*> GetTabOrder() const;
+  bool MoveFocus(bool forward);
+  bool IsFocusRingShown() const { return focusRing_ && focus_ != nullptr; }
+  DWORD GetFocusRingColor() const { return focusRingColor_; }
 
   // Fonts: index into the skin's font table; -1 is the default font.
   void AddFont(int id, const std::string& name, int size, bool bold, bool underline, bool italic,
@@ -182,6 +193,10 @@ class CPaintManagerUI {
   friend class CPaintManagerImpl;
   friend class CWindowHost;
   void ResetTree();
+  void ChangeFocus(CControlUI* control, bool moveNative);
+  // Tab, Shift+Tab: true when the key was used.
+  bool HandleNavigationKey(int vk);
+  void ShowFocusRing(bool show);
 
   CWindowWnd* window_ = nullptr;
   CControlUI* root_ = nullptr;
@@ -204,6 +219,8 @@ class CPaintManagerUI {
   bool dpiFixed_ = false;
   SIZE testClientSize_;
   bool layoutScheduled_ = false;
+  bool focusRing_ = false;
+  DWORD focusRingColor_ = 0xFF2D8CF0;
 
   // The window's handle, readable from any thread: a worker announcing a
   // record never touches the window object itself.

@@ -19,6 +19,7 @@
 namespace DirectUI {
 
 struct ModalState {
+  HWND hwnd = nullptr;
   QEventLoop loop;
   UINT code = 0;
   bool done = false;
@@ -73,6 +74,42 @@ void FatalSkinError(const std::string& text) {
   }
   std::fflush(stdout);
   std::_Exit(1);
+}
+
+namespace {
+
+bool IsOwnedBy(HWND popup, HWND owner) {
+  // Owner chains are short; the bound only guards against a cycle.
+  for (int depth = 0; popup && depth < 64; ++depth) {
+    if (popup == owner) return true;
+    CWindowHost* h = HostFromHandle(popup);
+    popup = h && h->Window() ? h->Window()->GetOwner() : nullptr;
+  }
+  return false;
+}
+
+}  // namespace
+
+HWND GetLastActivePopup(HWND hwnd) {
+  for (auto it = g_modals.rbegin(); it != g_modals.rend(); ++it)
+    if ((*it)->hwnd != hwnd && IsWindow((*it)->hwnd) && IsOwnedBy((*it)->hwnd, hwnd)) return (*it)->hwnd;
+  return hwnd;
+}
+
+bool SetForegroundWindow(HWND hwnd) {
+  CWindowHost* host = HostFromHandle(hwnd);
+  if (!host) return false;
+  if (host->isMinimized()) host->showNormal();
+  else if (!host->isVisible()) host->show();
+  host->raise();
+  host->activateWindow();
+  return true;
+}
+
+void BringToFrontWithPopup(HWND hwnd) {
+  if (!SetForegroundWindow(hwnd)) return;
+  HWND popup = GetLastActivePopup(hwnd);
+  if (popup != hwnd) SetForegroundWindow(popup);
 }
 
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -157,6 +194,7 @@ UINT CWindowWnd::ShowModal() {
   HWND self = hwnd_;
   HWND owner = owner_;
   ModalState state;
+  state.hwnd = hwnd_;
   host_->modal = &state;
   g_modals.push_back(&state);
   if (CWindowHost* o = HostFromHandle(owner)) o->setEnabled(false);
@@ -181,6 +219,8 @@ UINT CWindowWnd::ShowModal() {
   }
   return state.code;
 }
+
+bool CWindowWnd::IsModal() const { return host_ && host_->modal; }
 
 void CWindowWnd::Close(UINT ret) { PostMessage(WM_CLOSE, ret, 0); }
 
@@ -252,7 +292,10 @@ std::string CWindowWnd::GetWindowText() const { return host_ ? FromQ(host_->wind
 
 void CWindowWnd::ResizeClient(int cx, int cy) {
   if (!host_) return;
-  host_->resize(cx < 0 ? host_->width() : cx, cy < 0 ? host_->height() : cy);
+  // Skin units, like every size a skin or a window class gives.
+  CPaintManagerUI* pm = host_->Manager();
+  auto scaled = [pm](int v) { return pm ? pm->ScaleValue(v) : v; };
+  host_->resize(cx < 0 ? host_->width() : scaled(cx), cy < 0 ? host_->height() : scaled(cy));
 }
 void CWindowWnd::MoveWindow(int x, int y) {
   if (host_) host_->move(x, y);
@@ -417,8 +460,13 @@ LRESULT CWindowImplBaseUI::OnCreate(UINT, WPARAM, LPARAM, bool& handled) {
   return 0;
 }
 
-LRESULT CWindowImplBaseUI::OnKeyDown(UINT, WPARAM, LPARAM, bool& handled) {
-  handled = false;
+LRESULT CWindowImplBaseUI::OnKeyDown(UINT, WPARAM wParam, LPARAM, bool& handled) {
+  // Escape leaves a modal popup the way its close button does. The main
+  // window runs modally too, but it has no owner and stays.
+  handled = wParam == static_cast<WPARAM>(VK_ESCAPE) && GetOwner() && IsModal();
+  if (!handled) return 0;
+  if (Host()) Host()->keyConsumed = true;
+  Close(1);
   return 0;
 }
 LRESULT CWindowImplBaseUI::OnMouseMove(UINT, WPARAM, LPARAM, bool& handled) {

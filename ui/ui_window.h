@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "ui/ui_builder.h"
 #include "ui/ui_manager.h"
@@ -17,9 +18,26 @@ bool PostMessage(HWND hwnd, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
 // Delivers a message now; UI thread only. Returns the handler's result.
 LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
 bool IsWindow(HWND hwnd);
+class CWindowWnd;
+// Every window of the process that still exists, oldest first (test drivers
+// and tools). UI thread only.
+std::vector<CWindowWnd*> GetAllWindows();
+// Hands files to a window as a drop from the desktop would; false when the
+// window does not accept drops. UI thread only.
+bool DropFilesOnWindow(HWND hwnd, const std::vector<std::string>& paths, POINT pt);
 // Ends every modal loop; the outermost ShowModal then returns. Any thread.
 void PostQuitMessage(int code);
 bool IsQuitPosted();
+// The innermost modal popup running over hwnd (owned by it directly or
+// through other popups), or hwnd itself when none runs. UI thread only.
+HWND GetLastActivePopup(HWND hwnd);
+// Shows the window if needed (restoring it when minimised), raises it and
+// gives it the input focus; false when the window is gone. UI thread only.
+bool SetForegroundWindow(HWND hwnd);
+// What a second start asks of the running copy: hwnd comes back (restored and
+// shown) and in front, and then its last active popup above it, so an open
+// modal popup is what the user sees and types into. UI thread only.
+void BringToFrontWithPopup(HWND hwnd);
 // Makes sure the process has its application object (created on first use).
 void EnsureApplication();
 // Shows an error box with caption "DirectUI" and ends the process with exit
@@ -48,6 +66,7 @@ class CWindowWnd {
   // Shows the window and runs a nested loop until it is destroyed, with the
   // owner disabled; returns the code given to Close.
   UINT ShowModal();
+  bool IsModal() const;  // inside ShowModal's loop
   // Closes the window (asynchronously, through WM_CLOSE with wParam = code).
   void Close(UINT ret = 0);
   void CenterWindow();
@@ -55,6 +74,8 @@ class CWindowWnd {
   void SetIconFile(const std::string& file);
   void SetWindowText(const std::string& title);
   std::string GetWindowText() const;
+  // New client size in skin units (scaled like the skin's sizes); -1 keeps
+  // that dimension.
   void ResizeClient(int cx = -1, int cy = -1);
   void MoveWindow(int x, int y);
   RECT GetWindowRect() const;  // screen coordinates

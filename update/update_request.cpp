@@ -32,7 +32,9 @@ UpdateAnswer ParseUpdateAnswer(std::string_view answer) {
   if (!data) return out;
   out.newVersion = JsonString(*data, "software_version").value_or("");
   out.downloadUrl = JsonString(*data, "software_download").value_or("");
-  out.updateType = JsonInt(*data, "software_update_type").value_or(0);
+  if (data->isMember("software_update_type")) {
+    out.updateType = JsonInt(*data, "software_update_type").value_or(kUnreadableUpdateType);
+  }
   std::string md5 = JsonString(*data, "software_md5").value_or("");
   for (char& c : md5) {
     if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
@@ -46,7 +48,10 @@ UpdateAnswer ParseUpdateAnswer(std::string_view answer) {
 std::string CheckUpdateRequest(std::string_view name, std::string_view version,
                                std::string_view package) {
   const int64_t t = GetServerTime();
-  return PostJsonBlocking(UpdateCheckUrl(), BuildCheckUpdateBody(name, version, package, t));
+  PostStatus status;
+  std::string answer = PostJsonBlocking(UpdateCheckUrl(), BuildCheckUpdateBody(name, version, package, t), &status);
+  if (!status.answered || status.httpStatus < 200 || status.httpStatus > 299) return {};
+  return answer;
 }
 
 std::string InstallerFileName(std::string_view name, std::string_view version) {

@@ -12,6 +12,9 @@ inline constexpr int kUpdateAvailable = 1;
 inline constexpr int kUpdateNone = 0;
 inline constexpr int kUpdateNoneOther = 3;
 
+// The update kind of an answer whose kind is not a whole number.
+inline constexpr int64_t kUnreadableUpdateType = -1;
+
 // The fields of an update answer. Only an answer with code 1 fills the
 // description; every other answer leaves it empty and zero.
 struct UpdateAnswer {
@@ -19,7 +22,10 @@ struct UpdateAnswer {
   int code = 0;             // 0 when the answer does not parse
   std::string newVersion;   // "software_version"
   std::string downloadUrl;  // "software_download"
-  int64_t updateType = 0;   // "software_update_type"; 0 when absent
+  // "software_update_type"; 0 when absent. A kind that is present but not a
+  // whole number ("1", 1.5, true) reads as kUnreadableUpdateType: it must not
+  // pass for 0, the kind that lets an update with automatic updates off go on.
+  int64_t updateType = 0;
   // Lowercase hexadecimal MD5 of the installer ("software_md5"); empty when
   // the service does not send one.
   std::string installerMd5;
@@ -39,7 +45,8 @@ UpdateAnswer ParseUpdateAnswer(std::string_view answer);
 
 // Takes the server time from the statistics host (local clock as fallback),
 // posts the request to the update host's "/ver1/checkUpdate" and returns the
-// answer text: empty when nothing arrived. The remote services must have been
+// answer text: empty when no whole answer arrived or its HTTP status is not
+// 2xx (an error page of a proxy or a failing host is no update answer). The remote services must have been
 // configured for the process first.
 std::string CheckUpdateRequest(std::string_view name, std::string_view version,
                                std::string_view package);

@@ -90,7 +90,7 @@ bool DownloadInstaller(const std::string& url, const std::string& installerPath,
   // and the menu's) never write into the same file.
   const std::string staging = installerPath + "." + std::to_string(::getpid()) + ".download";
   std::error_code ec;
-  bool ok = DownloadToFile(url, staging);
+  bool ok = DownloadToFile(url, staging, {}, kMaxInstallerBytes);
   if (ok && !expectedMd5.empty()) ok = FileMd5Hex(staging) == expectedMd5;
   if (ok) ok = MakeExecutable(staging);
   if (ok) {

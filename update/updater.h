@@ -2,6 +2,7 @@
 // The Update program's work, apart from its entry routine so that the steps
 // read in order: arguments, the update request, the mode decision, and the
 // checked download and start of the installer.
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,7 +23,12 @@ enum class Action { kNothing, kStart, kDownload, kDownloadThenStart };
 // on disk. Only an answer with code 1 leads to any action.
 Action DecideAction(std::string_view mode, const UpdateAnswer& answer, bool installerPresent);
 
-// Downloads `url` into a staging file beside `installerPath`, checks it
+// Largest installer accepted: far above any real one, far below what would
+// fill a disk.
+inline constexpr std::uint64_t kMaxInstallerBytes = std::uint64_t{512} << 20;
+
+// Downloads `url` (at most kMaxInstallerBytes) into a staging file beside
+// `installerPath`, checks it
 // (complete body with a success status; the MD5 when `expectedMd5` is not
 // empty), makes it executable and only then renames it to `installerPath`,
 // replacing what was there. On failure the staging file is removed and

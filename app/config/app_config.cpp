@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "account/session/user_session.h"
 #include "common/ini.h"
@@ -83,10 +85,8 @@ AppConfig::AppConfig(std::string settingsFolder, std::string programFolder, User
   if (firstRun_) WriteSetting(kFirstRunKey, "1");
 }
 
-void AppConfig::WriteSetting(const char* key, const std::string& value) {
-  // A failed write (a folder the user may not write) is ignored: the value
-  // stays in memory for the rest of the run.
-  IniWriteFileString(GetSettingsFilePath(), kInstallSection, key, value);
+bool AppConfig::WriteSetting(const char* key, const std::string& value) {
+  return IniWriteFileString(GetSettingsFilePath(), kInstallSection, key, value);
 }
 
 std::string AppConfig::GetVersion() const {
@@ -134,31 +134,41 @@ bool AppConfig::IsCloseExit() const {
   return closeExit_;
 }
 
-void AppConfig::SetAutoRun(bool on) {
+bool AppConfig::SetAutoRun(bool on) {
   std::lock_guard lock(mutex_);
   autoRun_ = on;
-  WriteSetting(kAutoRunKey, on ? "1" : "0");
+  return WriteSetting(kAutoRunKey, on ? "1" : "0");
 }
 
-void AppConfig::SetAutoUpdate(bool on) {
+bool AppConfig::SetAutoUpdate(bool on) {
   std::lock_guard lock(mutex_);
   autoUpdate_ = on;
-  WriteSetting(kAutoUpdateKey, on ? "1" : "0");
+  return WriteSetting(kAutoUpdateKey, on ? "1" : "0");
 }
 
-void AppConfig::SetCloseExit(bool on) {
+bool AppConfig::SetCloseExit(bool on) {
   std::lock_guard lock(mutex_);
   closeExit_ = on;
-  WriteSetting(kCloseExitKey, on ? "0" : "1");
+  return WriteSetting(kCloseExitKey, on ? "0" : "1");
 }
 
-void AppConfig::SetExportPath(const std::string& path) {
+bool AppConfig::SetExportPath(const std::string& path) {
   std::lock_guard lock(mutex_);
   exportPath_ = path;
-  WriteSetting(kExportPathKey, path);
+  return WriteSetting(kExportPathKey, path);
 }
 
-int AppConfig::EnableAutoRunEntry() { return platform::EnableAutoRunEntry(); }
+int AppConfig::EnableAutoRunEntry() {
+  // A portable installation keeps its settings where QUILLORA_HOME points; the
+  // program started at sign-in must read the same set.ini.
+  platform::AutoRunEnvironment environment;
+  if (const char* home = std::getenv(kHomeEnvironmentVariable); home && *home) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(home, ec);
+    environment.emplace_back(kHomeEnvironmentVariable, ec ? std::string(home) : absolute.string());
+  }
+  return platform::EnableAutoRunEntry(platform::GetExecutablePath(), environment);
+}
 
 int AppConfig::DisableAutoRunEntry() { return platform::DisableAutoRunEntry(); }
 

@@ -67,13 +67,14 @@ class AppConfig {
   bool IsAutoUpdate() const;
   bool IsCloseExit() const;
 
-  // Each setter keeps the value in memory and writes it to set.ini at once; a
-  // failed write is ignored.
-  void SetAutoRun(bool on);
-  void SetAutoUpdate(bool on);
+  // Each setter keeps the value in memory and writes it to set.ini at once.
+  // Returns whether the write succeeded; after a failed one the value still
+  // holds for the rest of the run, and the settings window tells the user.
+  bool SetAutoRun(bool on);
+  bool SetAutoUpdate(bool on);
   // Written inverted: "0" when the close button ends the program.
-  void SetCloseExit(bool on);
-  void SetExportPath(const std::string& path);
+  bool SetCloseExit(bool on);
+  bool SetExportPath(const std::string& path);
 
   // Adds or removes the start-with-the-desktop entry for the running
   // executable. 0 on success, otherwise a platform error number.
@@ -102,7 +103,7 @@ class AppConfig {
   std::string GetSettingsFilePath() const { return settingsFolder_ + kSettingsFileName; }
 
  private:
-  void WriteSetting(const char* key, const std::string& value);
+  bool WriteSetting(const char* key, const std::string& value);
 
   const std::string settingsFolder_;
   const std::string programFolder_;

@@ -180,7 +180,8 @@ TEST(ServiceSettingsIni, TheWrittenSectionReadsBackFieldForField) {
   s.statsBase = "https://127.0.0.1:8444";
   s.updateBase = "http://127.0.0.1:8082";
   s.chatPage = "http://127.0.0.1:8080/chat";
-  s.caFile = " /tmp/a folder/ca.pem ";  // blanks at the ends survive the round trip
+  s.caFile = " /tmp/a folder/ca.pem ";
+  s.qqAuthBase = "http://127.0.0.1:8080";  // blanks at the ends survive the round trip
   const std::string text = ServiceSettingsIniSection(s);
   EXPECT_EQ(text.substr(0, text.find('\n') + 1), "[Service]\n");
   EXPECT_NE(text.find("\nApi=https://127.0.0.1:8443\nPages=http://127.0.0.1:8080\n"), std::string::npos) << text;

@@ -4,6 +4,7 @@
 #include <json/json.h>
 
 #include <chrono>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <utility>
@@ -49,7 +50,7 @@ class EmulatorTest : public ::testing::Test {
   CreatedTask UploadPar(const std::string& type, const std::string& filename, const std::string& ext,
                         Members extra = {}) {
     Members m = {{"tasktype", type},         {"limitsize", "30720"},   {"filename", filename},
-                 {"filecount", "1"},         {"isshare", "0"},         {"timestamp", "1700000000"},
+                 {"filecount", "1"},         {"isshare", "0"},         {"timestamp", std::to_string(std::time(nullptr))},
                  {"softname", "Quillora"},   {"softversion", "1.0.0"}, {"machineid", "m1"},
                  {"productid", "342"},       {"fanyi_from", "zh"},     {"fanyi_to", "en"},
                  {"outputfileextension", ext}};

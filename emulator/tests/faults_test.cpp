@@ -160,7 +160,8 @@ TEST_F(EmulatorTest, SurvivesGarbageAndOversizedRequests) {
   if (n > 0) {
     EXPECT_EQ(std::string(reply, static_cast<size_t>(n)).substr(0, 9), "HTTP/1.1 ");
   }
-  EXPECT_EQ(ParseAnswer(Post(emu.UpdateBase() + "/ver1/checkUpdate", "{}").body)["code"].asInt(), kCodeMalformed);
+  EXPECT_EQ(ParseAnswer(Post(emu.UpdateBase() + "/ver1/checkUpdate", "{}").body)["code"].asInt(), kCodeUpdateLayout);
+  EXPECT_EQ(ParseAnswer(Post(emu.UpdateBase() + "/ver1/checkUpdate", "[").body)["code"].asInt(), kCodeMalformed);
 }
 
 }  // namespace

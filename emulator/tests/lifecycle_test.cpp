@@ -73,6 +73,32 @@ TEST_F(EmulatorTest, RefusesABusyPortAndServesAGivenCertificate) {
   EXPECT_FALSE(fourth.LastError().empty());
 }
 
+// A client started from another folder reads the CA file named in set.ini.
+TEST_F(EmulatorTest, RelativeFoldersAreWrittenAsAbsolutePaths) {
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(emu.StateDir());
+  Options relative;
+  relative.stateDir = "relative-state";
+  Emulator own(relative);
+  const bool started = own.Start();
+  Options given;
+  given.certFile = "relative-state/server.pem";
+  given.keyFile = "relative-state/server.key";
+  Emulator second(given);
+  const bool secondStarted = started && second.Start();
+  std::filesystem::current_path(before);
+  ASSERT_TRUE(started) << own.LastError();
+  ASSERT_TRUE(secondStarted) << second.LastError();
+  for (const Emulator* e : {&own, &second}) {
+    const std::string ca = e->Settings().caFile;
+    EXPECT_TRUE(std::filesystem::path(ca).is_absolute()) << ca;
+    EXPECT_TRUE(std::filesystem::exists(ca)) << ca;
+    EXPECT_NE(e->ServiceIniSection().find("CAFile=" + ca), std::string::npos) << e->ServiceIniSection();
+    EXPECT_TRUE(Get(e->StatsBase() + "/ver1/getUnixTime", ca).Ok());
+  }
+  EXPECT_TRUE(std::filesystem::path(own.StateDir()).is_absolute()) << own.StateDir();
+}
+
 TEST_F(EmulatorTest, ConcurrentTasksKeepTheirOwnUploads) {
   std::string info = Memparm();
   constexpr int kClients = 8;
@@ -80,7 +106,7 @@ TEST_F(EmulatorTest, ConcurrentTasksKeepTheirOwnUploads) {
   std::vector<std::thread> threads;
   for (int i = 0; i < kClients; ++i) {
     threads.emplace_back([&, i] {
-      CreatedTask t = UploadPar("fanyi", "QuilloraFileSize" + std::to_string(i) + ".txt", "txt");
+      CreatedTask t = UploadPar("fanyi", "QuilloraFileSize" + std::to_string(i + 1) + ".txt", "txt");
       std::string body = "hello " + std::to_string(i) + "\n";
       body = body + body + body;
       expected[i] = Emulator::Translate(body, "zh", "en");

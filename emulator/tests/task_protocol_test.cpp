@@ -172,11 +172,15 @@ TEST_F(EmulatorTest, EnforcesChunkOrderCountAndSize) {
   EXPECT_EQ(ChunkCode(forged, 1, 0, "x"), kCodeUnknownTask);
   std::string base = emu.ApiBase() + "/api/v4/uploadfile?tasktag=" + t.tag + "&timestamp=" + t.timestamp +
                      "&tasktoken=" + t.token + "&fileindex=0";
-  for (const char* bad : {"&chunks=3&chunk=-1", "&chunks=3&chunk=abc", "&chunks=99999999999&chunk=0", "&chunks=3"}) {
+  for (const char* bad : {"&chunks=3&chunk=-1", "&chunks=3&chunk=abc", "&chunks=99999999999&chunk=0"}) {
     EXPECT_EQ(ParseAnswer(Post(base + bad, "x", emu.CaFile()).body)["code"].asInt(), kCodeChunkNumbering) << bad;
   }
+  // The query must hold the six names in the client's order, each once.
+  for (const char* bad : {"&chunks=3", "&chunk=0&chunks=3", "&chunks=3&chunk=0&chunk=0"}) {
+    EXPECT_EQ(ParseAnswer(Post(base + bad, "x", emu.CaFile()).body)["code"].asInt(), kCodeQueryOrder) << bad;
+  }
   HttpResult noParams = Post(emu.ApiBase() + "/api/v4/uploadfile", "x", emu.CaFile());
-  EXPECT_EQ(ParseAnswer(noParams.body)["code"].asInt(), kCodeUnknownTask);
+  EXPECT_EQ(ParseAnswer(noParams.body)["code"].asInt(), kCodeQueryOrder);
 }
 
 TEST_F(EmulatorTest, ConfiguredFailureEndsTheTaskAndChecksTheUser) {
@@ -196,8 +200,8 @@ TEST_F(EmulatorTest, ConfiguredFailureEndsTheTaskAndChecksTheUser) {
   u.username = "13800000000";
   u.usertoken = "tok-1";
   emu.AddUser(u);
-  Members members = {{"tasktype", "fanyi"},    {"limitsize", "30720"}, {"filename", "a.txt"},
-                     {"filecount", "1"},       {"isshare", "0"},       {"timestamp", "1"},
+  Members members = {{"tasktype", "fanyi"},    {"limitsize", "30720"}, {"filename", "QuilloraFileSize1.txt"},
+                     {"filecount", "1"},       {"isshare", "0"},       {"timestamp", std::to_string(std::time(nullptr))},
                      {"softname", "Quillora"}, {"softversion", "1"},   {"machineid", "m"},
                      {"productid", "342"},     {"fanyi_from", "zh"},   {"fanyi_to", "en"},
                      {"outputfileextension", "txt"}, {"account", "13800000000"}};

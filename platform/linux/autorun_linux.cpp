@@ -31,11 +31,17 @@ std::string DesktopExecArgument(const std::string& argument) {
   return escaped;
 }
 
-std::string AutostartDesktopEntry(const std::string& executablePath) {
+std::string AutostartDesktopEntry(const std::string& executablePath, const AutoRunEnvironment& environment) {
+  std::string exec;
+  if (!environment.empty()) {
+    exec = "env ";
+    for (const auto& [name, value] : environment) exec += DesktopExecArgument(name + "=" + value) + " ";
+  }
+  exec += DesktopExecArgument(executablePath);
   return "[Desktop Entry]\n"
          "Type=Application\n"
          "Name=Quillora\n"
-         "Exec=" + DesktopExecArgument(executablePath) + "\n"
+         "Exec=" + exec + "\n"
          "Terminal=false\n"
          "X-GNOME-Autostart-enabled=true\n";
 }
@@ -47,12 +53,12 @@ std::string AutoRunEntryPath() {
   return config.empty() ? std::string() : config + "/autostart/Quillora.desktop";
 }
 
-int EnableAutoRunEntry(const std::string& executablePath) {
+int EnableAutoRunEntry(const std::string& executablePath, const AutoRunEnvironment& environment) {
   if (executablePath.empty()) return ENOENT;
   const std::string path = AutoRunEntryPath();
   if (path.empty()) return ENOENT;
   if (!linux_impl::MakeFolders(path.substr(0, path.find_last_of('/')), 0700)) return errno ? errno : EIO;
-  return linux_impl::WriteFileAtomically(path, linux_impl::AutostartDesktopEntry(executablePath), 0644);
+  return linux_impl::WriteFileAtomically(path, linux_impl::AutostartDesktopEntry(executablePath, environment), 0644);
 }
 
 int EnableAutoRunEntry() { return EnableAutoRunEntry(GetExecutablePath()); }

@@ -254,22 +254,56 @@ bool Modify(const std::string& folder, Change change) {
 
 }  // namespace
 
+namespace {
+
+void SetValue(Contents& contents, std::string_view keyPath, std::string_view valueName, std::string_view value) {
+  Key* key = FindKey(contents, keyPath);
+  if (!key) {
+    contents.push_back({std::string(keyPath), {}});
+    key = &contents.back();
+  }
+  if (Value* v = FindValue(*key, valueName)) {
+    v->data = std::string(value);
+  } else {
+    key->values.push_back({std::string(valueName), std::string(value)});
+  }
+}
+
+bool IsWritable(std::string_view keyPath, std::string_view valueName, std::string_view value) {
+  return !keyPath.empty() && IsValidUtf8(keyPath) && IsValidUtf8(valueName) && IsValidUtf8(value);
+}
+
+}  // namespace
+
 bool KeyValueStore::WriteString(std::string_view keyPath, std::string_view valueName, std::string_view value) {
-  if (keyPath.empty() || !IsValidUtf8(keyPath) || !IsValidUtf8(valueName) || !IsValidUtf8(value)) return false;
+  if (!IsWritable(keyPath, valueName, value)) return false;
   std::lock_guard lock(mutex_);
   return Modify(folder_, [&](Contents& contents) {
-    Key* key = FindKey(contents, keyPath);
-    if (!key) {
-      contents.push_back({std::string(keyPath), {}});
-      key = &contents.back();
-    }
-    if (Value* v = FindValue(*key, valueName)) {
-      v->data = std::string(value);
-    } else {
-      key->values.push_back({std::string(valueName), std::string(value)});
-    }
+    SetValue(contents, keyPath, valueName, value);
     return true;
   });
+}
+
+std::string KeyValueStore::ReadOrCreateString(std::string_view keyPath, std::string_view valueName,
+                                              const std::function<std::string()>& make) {
+  if (auto stored = ReadString(keyPath, valueName); stored && !stored->empty()) return *stored;
+  std::lock_guard lock(mutex_);
+  std::optional<std::string> result;
+  // Modify reads the file again after taking the file lock, so a value that
+  // another process stored meanwhile is found here and kept.
+  Modify(folder_, [&](Contents& contents) {
+    Key* key = FindKey(contents, keyPath);
+    Value* value = key ? FindValue(*key, valueName) : nullptr;
+    if (value && !value->data.empty() && Utf8ToUtf16(value->data).size() <= kMaxStoredValueUnits) {
+      result = value->data;
+      return false;
+    }
+    result = make();
+    if (!IsWritable(keyPath, valueName, *result)) return false;
+    SetValue(contents, keyPath, valueName, *result);
+    return true;
+  });
+  return result ? *result : make();
 }
 
 bool KeyValueStore::DeleteValue(std::string_view keyPath, std::string_view valueName) {

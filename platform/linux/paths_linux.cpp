@@ -82,7 +82,7 @@ std::string GetDocumentsFolder() {
 
 std::string GetUserStateFolder() {
   const std::string config = linux_impl::ConfigHome();
-  return config.empty() ? std::string() : config + "/quillora";
+  return config.empty() ? std::string() : config + "/Quillora";
 }
 
 }  // namespace quillora::platform

@@ -150,7 +150,7 @@ TEST(KeyValueStore, CurrentUserStoreLivesInTheXdgConfigFolder) {
   ScopedEnv x("XDG_CONFIG_HOME", config.Path());
   // The current user's store is created once per process; compare against
   // the folder rule rather than relying on this test creating it.
-  EXPECT_EQ(GetUserStateFolder(), config / "quillora");
+  EXPECT_EQ(GetUserStateFolder(), config / "Quillora");
 }
 
 }  // namespace

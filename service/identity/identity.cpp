@@ -1,7 +1,5 @@
 #include "service/identity/identity.h"
 
-#include <mutex>
-
 #include "platform/guid.h"
 #include "platform/key_value_store.h"
 #include "platform/os_name.h"
@@ -9,14 +7,10 @@
 namespace quillora {
 
 std::string GetDeviceUid(platform::KeyValueStore& store) {
-  // Two threads asking for the first time must not create two UIDs.
-  static std::mutex creation;
-  std::lock_guard lock(creation);
-  if (auto uid = store.ReadString(kDeviceUidKeyPath, kDeviceUidValueName); uid && !uid->empty()) return *uid;
-  const std::string uid = platform::CreateGuidText();
-  // An empty UID is stored as empty too; the next call tries again.
-  store.WriteString(kDeviceUidKeyPath, kDeviceUidValueName, uid);
-  return uid;
+  // Threads and processes asking for the first time at once must agree on
+  // one UID: the store creates it under its lock. An empty UID (no GUID could
+  // be made) is stored as empty too; the next call tries again.
+  return store.ReadOrCreateString(kDeviceUidKeyPath, kDeviceUidValueName, &platform::CreateGuidText);
 }
 
 std::string GetDeviceUid() { return GetDeviceUid(platform::KeyValueStore::CurrentUser()); }

@@ -51,6 +51,14 @@ TEST(TaskNaming, UrlEncodeKeepsOnlyUnreservedCharacters) {
   EXPECT_EQ(UrlEncode("\xe4\xb8\xad"), "%E4%B8%AD");
 }
 
+TEST(TaskNaming, UrlEncodePathKeepsSubFoldersAndEncodesWhatAPathCannotCarry) {
+  EXPECT_EQ(UrlEncodePath("2024/a_b-c.~txt"), "2024/a_b-c.~txt");
+  EXPECT_EQ(UrlEncodePath("a b\t\x7f"), "a%20b%09%7F");
+  EXPECT_EQ(UrlEncodePath("\xe4\xb8\xad.txt"), "%E4%B8%AD.txt");
+  // Characters that would end the path or start an escape stay data.
+  EXPECT_EQ(UrlEncodePath("x?y#z%41"), "x%3Fy%23z%2541");
+}
+
 TEST(TaskNaming, PreviewNameCutsThirteenAndTwoUnits) {
   EXPECT_EQ(PreviewNameFromConvertInfo("0123456789abcNAME.txtXY"), "NAME.txt");
   EXPECT_EQ(PreviewNameFromConvertInfo("0123456789abcXY"), "");  // exactly 15

@@ -5,6 +5,8 @@
 #include <json/value.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -81,6 +83,8 @@ class TaskRoad : public ::testing::Test {
     o.identity.softwareVersion = "1.0.0";
     o.identity.productId = "342";
     o.outputFolder = [this] { return outFolder_; };
+    o.creatableOutputFolder = creatableFolder_;
+    o.maxResultBytes = maxResultBytes_;
     o.signIn = [this]() -> std::optional<SignInValues> { return signIn_; };
     o.tempFolder = tempFolder_;
     manager_ = std::make_unique<TransTaskManager>(std::move(o));
@@ -145,6 +149,8 @@ class TaskRoad : public ::testing::Test {
   TempDir dir_;
   std::string outFolder_;
   std::string tempFolder_;
+  std::string creatableFolder_;
+  uint64_t maxResultBytes_ = kMaxDownloadBytes;
   std::unique_ptr<Emulator> emu_;
   RecordingNotifier notifier_;
   std::unique_ptr<TransTaskManager> manager_;
@@ -312,6 +318,55 @@ TEST_F(TaskRoad, FileWithoutExtension) {
   EXPECT_EQ(Member(par[0], "filename"), "QuilloraFileSize1");
 }
 
+TEST_F(TaskRoad, ExtensionThatNeedsEscapingIsSignedAsSentAndSaved) {
+  // The quote is escaped in the body; the signature must cover that same
+  // escaped text, or the service refuses the task at its creation.
+  const std::string name = "notes.t\"x";
+  ASSERT_TRUE(WriteTextFile(Path(name), "hello\n"));
+  FinishedTask done = RunOne(FileTask(Path(name)));
+  ASSERT_EQ(done.notification, kNotifySucceeded) << done.task->failureReason;
+  EXPECT_EQ(done.task->resultPath, outFolder_ + "notes_en.t\"x");
+  EXPECT_EQ(ReadFile(done.task->resultPath), Emulator::Translate("hello\n", "zh", "en"));
+  const auto par = emu_->Requests("/api/v4/uploadpar");
+  ASSERT_EQ(par.size(), 1u);
+  EXPECT_EQ(par[0].code, 10000);
+  EXPECT_NE(par[0].body.find(R"("filename":"QuilloraFileSize1.t\"x")"), std::string::npos) << par[0].body;
+  EXPECT_EQ(Member(par[0], "outputfileextension"), "t\"x");
+}
+
+TEST_F(TaskRoad, TaskCreationCarriesTheServerClockOrTheLocalOneWhenItIsDown) {
+  ASSERT_TRUE(WriteTextFile(Path("a.mp3"), "hello"));
+  auto sentTime = [this] {
+    const auto par = emu_->Requests("/api/v4/uploadpar");
+    return par.empty() ? int64_t{0} : std::stoll(Member(par.back(), "timestamp"));
+  };
+  auto near = [](int64_t sent, int64_t expected) { return std::llabs(sent - expected) <= 120; };
+  constexpr int64_t kOffset = 3 * 3600;
+
+  // The service's clock runs three hours ahead of this machine's.
+  emu_->SetServerTimeOffset(kOffset);
+  FinishedTask ahead = RunOne(FileTask(Path("a.mp3"), "voicefanyi"));
+  EXPECT_EQ(ahead.notification, kNotifySucceeded) << ahead.task->failureReason;
+  EXPECT_TRUE(near(sentTime(), std::time(nullptr) + kOffset)) << sentTime();
+
+  // The time service drops every request: the local clock is sent instead.
+  emu_->SetServerTimeOffset(0);
+  Fault down;
+  down.path = "/ver1/getUnixTime";
+  down.kind = Fault::Kind::kDrop;
+  emu_->SetFault(down);
+  FinishedTask local = RunOne(FileTask(Path("a.mp3"), "voicefanyi"));
+  EXPECT_EQ(local.notification, kNotifySucceeded) << local.task->failureReason;
+  EXPECT_TRUE(near(sentTime(), std::time(nullptr))) << sentTime();
+
+  // With the time service down and the service's clock far off, the service
+  // refuses the local time and the task fails at its creation.
+  emu_->SetServerTimeOffset(kOffset);
+  FinishedTask skewed = RunOne(FileTask(Path("a.mp3"), "voicefanyi"));
+  EXPECT_EQ(skewed.notification, kNotifyFailed);
+  EXPECT_EQ(emu_->Requests("/api/v4/uploadpar").back().code, emulator::kCodeClockSkew);
+}
+
 TEST_F(TaskRoad, QueuedTasksKeepTheirOrderAndReachTheirOwnTargets) {
   emulator::TaskBehaviour slow;
   slow.processingTime = std::chrono::milliseconds(150);
@@ -423,6 +478,55 @@ TEST_F(TaskRoad, UnreadableChunkAnswerSendsTheNextChunk) {
   EXPECT_EQ(done.notification, kNotifyFailed);
 }
 
+// A chunk that got no whole answer may never have reached the service: the
+// task fails, the service is not polled, and an earlier result of the same
+// name stays as it was.
+TEST_F(TaskRoad, ChunkWithoutAnAnswerFailsTheTask) {
+  const std::string earlier = outFolder_ + "lost_en.txt";
+  ASSERT_TRUE(WriteTextFile(earlier, "an earlier good result"));
+  const std::string small = Path("lost.mp3");
+  const std::string big = Path("big/lost.mp3");
+  ASSERT_TRUE(WriteTextFile(small, "hello"));
+  std::filesystem::create_directories(Path("big"));
+  ASSERT_TRUE(WriteFileOfSize(big, kUploadChunkSize + 10));
+  const auto expectLost = [&](const char* what) {
+    ASSERT_TRUE(notifier_.WaitForFinished(1, std::chrono::seconds(90))) << what;
+    std::vector<FinishedTask> done = notifier_.TakeFinished();
+    ASSERT_EQ(done.size(), 1u) << what;
+    EXPECT_EQ(done[0].notification, kNotifyFailed) << what;
+    EXPECT_NE(done[0].task->failureReason.find("no answer arrived"), std::string::npos)
+        << what << ": " << done[0].task->failureReason;
+    EXPECT_TRUE(emu_->Requests("/api/v4/taskstate").empty()) << what;
+    EXPECT_EQ(ReadFile(earlier), "an earlier good result") << what;
+    emu_->ClearFaults();
+    emu_->ClearJournal();
+  };
+  Fault hang;
+  hang.path = "/api/v4/uploadfile";
+  hang.kind = Fault::Kind::kHang;
+  for (const Fault::Kind kind : {Fault::Kind::kDrop, Fault::Kind::kTruncated}) {
+    Fault f;
+    f.path = hang.path;
+    f.kind = kind;
+    f.count = 1;
+    // The only chunk of a small file.
+    emu_->SetFault(f);
+    manager_->AddTask(FileTask(small, "voicefanyi"));
+    expectLost("only chunk");
+    // The last of two chunks: the first is held until the fault for the
+    // second replaces the hold, which lets the first through.
+    emu_->SetFault(hang);
+    manager_->AddTask(FileTask(big, "voicefanyi"));
+    ASSERT_TRUE(emu_->WaitForRequests(f.path, 1, std::chrono::seconds(30)));
+    emu_->SetFault(f);
+    expectLost("last chunk");
+  }
+  // A chunk that is never answered is given up when the transfer stalls.
+  emu_->SetFault(hang);
+  manager_->AddTask(FileTask(small, "voicefanyi"));
+  expectLost("hung chunk");
+}
+
 TEST_F(TaskRoad, RefusedTextUpload) {
   Fault f = InjectCode("/api/v4/uploadtext", 19000);
   FinishedTask done = RunOne(TextTask("hello"));
@@ -504,27 +608,61 @@ TEST_F(TaskRoad, FailedSaveLeavesNoResult) {
   EXPECT_TRUE(truncated.task->resultPath.empty());
   EXPECT_TRUE(std::filesystem::is_empty(outFolder_));
 
-  // An output folder that cannot exist (its parent is a plain file).
+  // A result over the size bound: the task fails and nothing is left.
   emu_->ClearFaults();
-  const std::string blocked = outFolder_.substr(0, outFolder_.size() - 1);  // no trailing "/"
-  std::filesystem::remove_all(outFolder_);
-  ASSERT_TRUE(WriteTextFile(blocked, "not a folder"));
-  outFolder_ = blocked + "/results";
-  FinishedTask noFolder = RunOne(FileTask(Path("a.mp3"), "voicefanyi"));
-  EXPECT_EQ(noFolder.notification, kNotifyFailed);
-  EXPECT_TRUE(noFolder.task->resultPath.empty());
-  EXPECT_NE(noFolder.task->failureReason.find("cannot be created"), std::string::npos)
-      << noFolder.task->failureReason;
+  maxResultBytes_ = 4;
+  MakeManager();
+  FinishedTask oversized = RunOne(FileTask(Path("a.mp3"), "voicefanyi"));
+  EXPECT_EQ(oversized.notification, kNotifyFailed);
+  EXPECT_TRUE(oversized.task->resultPath.empty());
+  EXPECT_TRUE(std::filesystem::is_empty(outFolder_));
 }
 
-TEST_F(TaskRoad, MissingOutputFolderIsCreatedForTheResult) {
+// A chosen output folder that is missing (an unplugged drive) fails the task
+// instead of receiving a new folder; only the default folder is created.
+TEST_F(TaskRoad, MissingOutputFolderIsCreatedOnlyWhenItIsTheDefault) {
   ASSERT_TRUE(WriteTextFile(Path("a.mp3"), "hello"));
-  std::filesystem::remove_all(outFolder_);
-  outFolder_ += "Documents/";
+  const std::string chosen = outFolder_ + "usb-stick/";
+  outFolder_ = chosen;
+  FinishedTask refused = RunOne(FileTask(Path("a.mp3"), "voicefanyi"));
+  EXPECT_EQ(refused.notification, kNotifyFailed);
+  EXPECT_NE(refused.task->failureReason.find("does not exist"), std::string::npos)
+      << refused.task->failureReason;
+  EXPECT_FALSE(FileExists(chosen));
+
+  outFolder_ = dir_.path() + "home/Documents/";
+  creatableFolder_ = outFolder_;
+  MakeManager();
   FinishedTask done = RunOne(FileTask(Path("a.mp3"), "voicefanyi"));
   ASSERT_EQ(done.notification, kNotifySucceeded) << done.task->failureReason;
   EXPECT_EQ(done.task->resultPath, outFolder_ + "a_en.txt");
   EXPECT_TRUE(FileExists(done.task->resultPath));
+
+  // The default folder that cannot be made (its parent is a plain file).
+  ASSERT_TRUE(WriteTextFile(dir_.path() + "plain", "not a folder"));
+  outFolder_ = dir_.path() + "plain/Documents/";
+  creatableFolder_ = outFolder_;
+  MakeManager();
+  FinishedTask blocked = RunOne(FileTask(Path("a.mp3"), "voicefanyi"));
+  EXPECT_EQ(blocked.notification, kNotifyFailed);
+  EXPECT_TRUE(blocked.task->resultPath.empty());
+  EXPECT_NE(blocked.task->failureReason.find("cannot be created"), std::string::npos)
+      << blocked.task->failureReason;
+}
+
+// A legal result name close to the 255-byte limit is saved: the staging file
+// beside it has a short name of its own.
+TEST_F(TaskRoad, LongResultNameIsSaved) {
+  std::string base;
+  for (int i = 0; i < 80; ++i) base += "\xe8\xaf\x91";  // 80 CJK characters: 240 bytes
+  ASSERT_TRUE(WriteTextFile(Path(base + ".mp3"), "hello"));
+  FinishedTask done = RunOne(FileTask(Path(base + ".mp3"), "voicefanyi"));
+  ASSERT_EQ(done.notification, kNotifySucceeded) << done.task->failureReason;
+  EXPECT_EQ(done.task->resultPath, outFolder_ + base + "_en.txt");  // 247 bytes
+  EXPECT_EQ(ReadFile(done.task->resultPath), done.task->resultText);
+  size_t entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(outFolder_)) entries += e.exists() ? 1 : 0;
+  EXPECT_EQ(entries, 1u) << "no staging file is left behind";
 }
 
 TEST_F(TaskRoad, SignedInUserTravelsWithEveryRequest) {

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
@@ -108,7 +110,10 @@ bool SetProgress(CURL* easy, ProgressState& state) {
 // One POST with "Content-Type:application/json". Returns what arrived; an
 // answer over the size bound counts as nothing.
 std::string Post(const std::string& url, const void* bytes, std::size_t length, bool lowSpeedLimit,
-                 const TransferProgress* progress) {
+                 const TransferProgress* progress, PostStatus* status) {
+  PostStatus ignored;
+  if (status == nullptr) status = &ignored;
+  *status = PostStatus{};
   EasyHandle easy;
   if (easy.h == nullptr || !ApplyCommonOptions(easy.h, easy.shared)) return {};
   HeaderList headers;
@@ -131,23 +136,45 @@ std::string Post(const std::string& url, const void* bytes, std::size_t length, 
   }
   ok = ok && SetProgress(easy.h, state);
   if (!ok) return {};
-  curl_easy_perform(easy.h);  // the body alone tells the caller how it went
+  const bool performed = curl_easy_perform(easy.h) == CURLE_OK;
+  curl_easy_getinfo(easy.h, CURLINFO_RESPONSE_CODE, &status->httpStatus);
+  status->answered = performed && status->httpStatus != 0;
   if (answer.overflow) return {};
   return std::move(answer.data);
 }
 
-// CURLOPT_WRITEFUNCTION into a FILE*; a short write (full disk) aborts.
+// Where a download's body goes: the staging file, and how much of the bound
+// is used.
+struct FileSink {
+  std::FILE* file = nullptr;
+  std::uint64_t written = 0;
+  std::uint64_t limit = 0;
+  bool overLimit = false;
+};
+
+// CURLOPT_WRITEFUNCTION into a FileSink; a short write (full disk) or a body
+// past the bound aborts.
 size_t WriteFile(char* ptr, size_t size, size_t count, void* userdata) {
+  auto* sink = static_cast<FileSink*>(userdata);
   const size_t n = size * count;
-  return std::fwrite(ptr, 1, n, static_cast<std::FILE*>(userdata)) == n ? n : 0;
+  if (n > sink->limit - sink->written) {
+    sink->overLimit = true;
+    return 0;
+  }
+  if (std::fwrite(ptr, 1, n, sink->file) != n) return 0;
+  sink->written += n;
+  return n;
 }
 
-// Opens a new file beside `target` that did not exist before.
+// Opens a new file in the folder of `target` that did not exist before. Its
+// name is short whatever the target's, so that a target name near the file
+// system's limit can still be staged; the leading dot keeps it out of
+// ordinary folder views while it is written.
 std::FILE* OpenTemporaryBeside(const std::filesystem::path& target, std::filesystem::path& temp) {
   static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temp = target;
-    temp += ".download-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    temp = target.parent_path() /
+           (".quillora-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".part");
     if (std::FILE* f = std::fopen(temp.c_str(), "wbx")) return f;
     if (errno != EEXIST) return nullptr;
   }
@@ -161,13 +188,13 @@ void EnsureCurlInitialised() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_ALL); });
 }
 
-std::string PostJsonBlocking(const std::string& url, std::string_view body) {
-  return Post(url, body.data(), body.size(), false, nullptr);
+std::string PostJsonBlocking(const std::string& url, std::string_view body, PostStatus* status) {
+  return Post(url, body.data(), body.size(), false, nullptr, status);
 }
 
 std::string PostBytesBlocking(const std::string& url, const void* bytes, std::size_t length,
-                              const TransferProgress& progress) {
-  return Post(url, bytes, length, true, &progress);
+                              const TransferProgress& progress, PostStatus* status) {
+  return Post(url, bytes, length, true, &progress, status);
 }
 
 std::string GetBlocking(const std::string& url) {
@@ -186,7 +213,8 @@ std::string GetBlocking(const std::string& url) {
   return std::move(answer.data);
 }
 
-bool DownloadToFile(const std::string& url, const std::filesystem::path& path, const TransferProgress& progress) {
+bool DownloadToFile(const std::string& url, const std::filesystem::path& path, const TransferProgress& progress,
+                    std::uint64_t maxBytes) {
   std::error_code ec;
   std::filesystem::path folder = path.parent_path();
   if (folder.empty()) folder = ".";
@@ -195,15 +223,20 @@ bool DownloadToFile(const std::string& url, const std::filesystem::path& path, c
   EasyHandle easy;
   if (easy.h == nullptr || !ApplyCommonOptions(easy.h, easy.shared)) return false;
   std::filesystem::path temp;
-  std::FILE* file = OpenTemporaryBeside(path, temp);
-  if (file == nullptr) return false;
+  FileSink sink;
+  sink.limit = maxBytes;
+  sink.file = OpenTemporaryBeside(path, temp);
+  if (sink.file == nullptr) return false;
 
   ProgressState state{&progress, Direction::Down};
   bool ok = curl_easy_setopt(easy.h, CURLOPT_URL, UrlForCurl(url).c_str()) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_HTTPGET, 1L) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_FAILONERROR, 1L) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_WRITEFUNCTION, &WriteFile) == CURLE_OK;
-  ok = ok && curl_easy_setopt(easy.h, CURLOPT_WRITEDATA, file) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_WRITEDATA, &sink) == CURLE_OK;
+  // An announced length over the bound is refused before any byte is written.
+  const auto announcedLimit = static_cast<curl_off_t>(std::min<std::uint64_t>(maxBytes, INT64_MAX));
+  ok = ok && curl_easy_setopt(easy.h, CURLOPT_MAXFILESIZE_LARGE, announcedLimit) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_CONNECTTIMEOUT_MS, 10000L) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_LOW_SPEED_LIMIT, 1024L) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_LOW_SPEED_TIME, 30L) == CURLE_OK;
@@ -215,7 +248,7 @@ bool DownloadToFile(const std::string& url, const std::filesystem::path& path, c
          status < 300;
   }
   // A failed flush (full disk) loses the tail of the body.
-  ok = (std::fclose(file) == 0) && ok;
+  ok = (std::fclose(sink.file) == 0) && ok;
   if (ok) {
     std::filesystem::rename(temp, path, ec);
     ok = !ec;

@@ -36,6 +36,7 @@ void ConfigureRemoteServices(const ServiceSettings& settings) {
   s.previewBase = WithoutTrailingSlashes(std::move(s.previewBase));
   s.statsBase = WithoutTrailingSlashes(std::move(s.statsBase));
   s.updateBase = WithoutTrailingSlashes(std::move(s.updateBase));
+  s.qqAuthBase = WithoutTrailingSlashes(std::move(s.qqAuthBase));
   std::lock_guard lock(SettingsMutex());
   Settings() = std::move(s);
 }
@@ -62,6 +63,10 @@ std::string StatisticsUrl(std::string_view path) {
 std::string ServerTimeUrl() { return StatisticsUrl("/ver1/getUnixTime"); }
 
 std::string UpdateCheckUrl() { return Join(CurrentServiceSettings().updateBase, "/ver1/checkUpdate", ""); }
+
+std::string QqAuthorizeUrl(std::string_view query) {
+  return Join(CurrentServiceSettings().qqAuthBase, "/oauth2.0/show?", query);
+}
 
 std::string ChatPageUrl() { return CurrentServiceSettings().chatPage; }
 

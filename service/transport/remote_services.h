@@ -38,6 +38,9 @@ std::string ServerTimeUrl();
 // Update host (HTTP): "<update base>/ver1/checkUpdate".
 std::string UpdateCheckUrl();
 
+// The QQ open platform's sign-in page: "<qq base>/oauth2.0/show?" + query.
+std::string QqAuthorizeUrl(std::string_view query);
+
 // Customer-service chat page, full URL without query.
 std::string ChatPageUrl();
 

@@ -76,11 +76,23 @@ bool IsJsonStringBody(std::string_view text) {
 
 namespace {
 
-void AppendMember(std::string& body, const std::string& key, const ParamMap::Entry& entry) {
+// Key and value as they stand between the quotes of the body. The signature
+// is taken over this same text, so the service can check it against the body
+// it receives without undoing any escaping first.
+struct MemberText {
+  std::string key;
+  std::string value;
+};
+
+MemberText BodyText(const std::string& key, const ParamMap::Entry& entry) {
+  return {JsonEscape(key), entry.preEscaped ? entry.value : JsonEscape(entry.value)};
+}
+
+void AppendMember(std::string& body, const MemberText& member) {
   body += '"';
-  body += JsonEscape(key);
+  body += member.key;
   body += "\":\"";
-  body += entry.preEscaped ? entry.value : JsonEscape(entry.value);
+  body += member.value;
   body += "\",";
 }
 
@@ -90,10 +102,11 @@ std::string BuildSignedBody(const ParamMap& params) {
   std::string body = "{";
   std::string signText;
   for (const auto& [key, entry] : params.Entries()) {
-    AppendMember(body, key, entry);
-    signText += key;
+    const MemberText member = BodyText(key, entry);
+    AppendMember(body, member);
+    signText += member.key;
     signText += '=';
-    signText += entry.value;
+    signText += member.value;
     signText += '&';
   }
   if (!signText.empty()) signText.pop_back();
@@ -106,7 +119,7 @@ std::string BuildSignedBody(const ParamMap& params) {
 
 std::string BuildPlainBody(const ParamMap& params) {
   std::string body = "{";
-  for (const auto& [key, entry] : params.Entries()) AppendMember(body, key, entry);
+  for (const auto& [key, entry] : params.Entries()) AppendMember(body, BodyText(key, entry));
   if (body.size() > 1) body.pop_back();
   body += '}';
   return body;

@@ -47,9 +47,9 @@ class ParamMap {
 
 // {"k1":"v1",...,"datasign":"<md5>"}: every value a JSON string, in key order,
 // then the MD5 (lowercase hex) of "k1=v1&k2=v2...&kn=vn" followed by
-// kSigningKey. The signature is taken over the values as given; in the body
-// keys and values are JSON-escaped, so a value can never add or change
-// members.
+// kSigningKey. Keys and values are JSON-escaped, so a value can never add or
+// change members, and the signature is taken over the escaped text: the
+// signing text holds exactly what stands between the quotes of the body.
 std::string BuildSignedBody(const ParamMap& params);
 
 // The same body without "datasign"; "{}" for an empty map.

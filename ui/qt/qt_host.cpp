@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
@@ -120,9 +121,23 @@ void CRenderContext::DrawText(const RECT& rc, const std::string& text, DWORD col
   p.restore();
 }
 
+namespace {
+
+// Device pixels per layout pixel of the surface being painted (2 on a
+// 200 % screen, and in its screenshots).
+qreal DeviceRatio(QPainter& p) { return p.device() ? p.device()->devicePixelRatioF() : 1.0; }
+
+QRect ScaledRect(const QRect& r, int k) { return QRect(r.topLeft() * k, r.size() * k); }
+
+}  // namespace
+
 bool CRenderContext::DrawImage(const RECT& rcControl, const TImageInfo& info) {
   if (!pm || info.file.empty()) return false;
-  const QImage* img = pm->Impl()->GetImage(info.file);
+  const qreal dpr = DeviceRatio(p);
+  // A picture drawn larger than its pixels (a scaled skin or a hi-dpi
+  // screen) takes its @2x file when there is one.
+  int k = 1;  // image pixels per picture unit
+  const QImage* img = pm->Impl()->GetImage(info.file, dpr * pm->GetDPIScale() > 100.0 ? 2 : 1, &k);
   if (!img) return false;
   RECT dest = rcControl;
   if (info.hasDest) {
@@ -132,16 +147,20 @@ bool CRenderContext::DrawImage(const RECT& rcControl, const TImageInfo& info) {
     dest.bottom = std::min(dest.bottom, rcControl.bottom);
   }
   if (dest.IsEmpty()) return true;
-  QRect src = info.hasSource ? ToQRect(info.source).intersected(img->rect()) : img->rect();
-  if (src.isEmpty()) return false;
+  // Skins give source rectangles and corners in picture units (the 1x file's pixels).
+  const QRect whole(0, 0, img->width() / k, img->height() / k);
+  const QRect srcUnits = info.hasSource ? ToQRect(info.source).intersected(whole) : whole;
+  if (srcUnits.isEmpty()) return false;
+  const QRect src = ScaledRect(srcUnits, k);
   RECT corner = pm->ScaleRect(info.corner);
   p.save();
   if (info.fade < 255) p.setOpacity(info.fade / 255.0);
   p.setRenderHint(QPainter::SmoothPixmapTransform);
   QRect d = ToQRect(dest);
+  const QSize device(qRound(d.width() * dpr), qRound(d.height() * dpr));
   if (corner.left || corner.top || corner.right || corner.bottom) {
     // Nine slices: corners keep their size, edges and middle stretch.
-    const RECT& c = info.corner;
+    const RECT c{info.corner.left * k, info.corner.top * k, info.corner.right * k, info.corner.bottom * k};
     int sx[4] = {src.left(), src.left() + c.left, src.right() + 1 - c.right, src.right() + 1};
     int sy[4] = {src.top(), src.top() + c.top, src.bottom() + 1 - c.bottom, src.bottom() + 1};
     int dx[4] = {d.left(), d.left() + corner.left, d.right() + 1 - corner.right, d.right() + 1};
@@ -152,10 +171,11 @@ bool CRenderContext::DrawImage(const RECT& rcControl, const TImageInfo& info) {
         QRect t(dx[i], dy[j], dx[i + 1] - dx[i], dy[j + 1] - dy[j]);
         if (s.width() > 0 && s.height() > 0 && t.width() > 0 && t.height() > 0) p.drawImage(t, *img, s);
       }
-  } else if (d.size() == src.size()) {
-    p.drawImage(d.topLeft(), *img, src);
+  } else if (src.size() == device) {
+    p.drawImage(QRectF(d), *img, QRectF(src));  // one image pixel per device pixel
   } else {
-    const QPixmap* pix = pm->Impl()->GetScaled(info.file, FromQRect(src), d.size(), 255);
+    // Scaled once to the device pixels it covers, so it stays sharp.
+    const QPixmap* pix = pm->Impl()->GetScaled(info.file, k, FromQRect(src), device, dpr);
     if (pix) p.drawPixmap(d.topLeft(), *pix);
   }
   p.restore();
@@ -166,10 +186,48 @@ bool CRenderContext::DrawImage(const RECT& rcControl, const TImageInfo& info) {
 
 CPaintManagerImpl::~CPaintManagerImpl() { KillAll(); }
 
-const QImage* CPaintManagerImpl::GetImage(const std::string& file) {
+namespace {
+
+// "img/a.png" → "img/a@2x.png".
+QString HiResPath(const QString& path) {
+  const int slash = static_cast<int>(path.lastIndexOf('/'));
+  const int dot = static_cast<int>(path.lastIndexOf('.'));
+  return dot > slash ? path.left(dot) + QStringLiteral("@2x") + path.mid(dot) : path + QStringLiteral("@2x");
+}
+
+// Reads a picture; at scale 2 only drawings (SVG), rendered twice as large.
+QImage ReadImage(const QString& path, int scale) {
+  QImageReader reader(path);
+  if (scale > 1) {
+    if (reader.format() != "svg" || !reader.size().isValid()) return {};
+    reader.setScaledSize(reader.size() * scale);
+  }
+  return reader.read();
+}
+
+}  // namespace
+
+const QImage* CPaintManagerImpl::GetImage(const std::string& file, int scale, int* gotScale) {
+  if (gotScale) *gotScale = 1;
+  if (scale > 1) {
+    const std::string key = file + "|@2x";
+    auto it = images_.find(key);
+    if (it == images_.end()) {
+      const QString path = ToQ(pm_->ResolvePath(file));
+      QImage img = ReadImage(HiResPath(path), 1);
+      if (img.isNull()) img = ReadImage(path, 2);
+      if (!img.isNull() && QImageReader(path).size() * 2 != img.size()) img = QImage();  // not a true 2x
+      it = images_.emplace(key, img.isNull() ? nullptr
+                                             : std::make_unique<QImage>(img.convertToFormat(QImage::Format_ARGB32_Premultiplied))).first;
+    }
+    if (it->second) {
+      if (gotScale) *gotScale = 2;
+      return it->second.get();
+    }
+  }
   auto it = images_.find(file);
   if (it != images_.end()) return it->second.get();
-  QImage img(ToQ(pm_->ResolvePath(file)));
+  QImage img = ReadImage(ToQ(pm_->ResolvePath(file)), 1);
   std::unique_ptr<QImage> p;
   if (!img.isNull()) p = std::make_unique<QImage>(img.convertToFormat(QImage::Format_ARGB32_Premultiplied));
   const QImage* raw = p.get();
@@ -177,17 +235,21 @@ const QImage* CPaintManagerImpl::GetImage(const std::string& file) {
   return raw;
 }
 
-const QPixmap* CPaintManagerImpl::GetScaled(const std::string& file, const RECT& source, QSize size, int fade) {
-  std::string key = file + "|" + std::to_string(source.left) + "," + std::to_string(source.top) + "," +
-                    std::to_string(source.right) + "," + std::to_string(source.bottom) + "|" +
-                    std::to_string(size.width()) + "x" + std::to_string(size.height()) + "|" + std::to_string(fade);
+const QPixmap* CPaintManagerImpl::GetScaled(const std::string& file, int scale, const RECT& source, QSize device,
+                                            qreal dpr) {
+  std::string key = file + "|" + std::to_string(scale) + "|" + std::to_string(source.left) + "," +
+                    std::to_string(source.top) + "," + std::to_string(source.right) + "," +
+                    std::to_string(source.bottom) + "|" + std::to_string(device.width()) + "x" +
+                    std::to_string(device.height()) + "|" + std::to_string(dpr);
   auto it = scaled_.find(key);
   if (it != scaled_.end()) return &it->second;
-  const QImage* img = GetImage(file);
+  const QImage* img = GetImage(file, scale);
   if (!img) return nullptr;
-  QImage part = img->copy(ToQRect(source)).scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  QImage part = img->copy(ToQRect(source)).scaled(device, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
   if (scaled_.size() > 512) scaled_.clear();  // bound the cache
-  return &(scaled_[key] = QPixmap::fromImage(part));
+  QPixmap pix = QPixmap::fromImage(part);
+  pix.setDevicePixelRatio(dpr);
+  return &(scaled_[key] = pix);
 }
 
 bool CPaintManagerImpl::SetTimer(CControlUI* c, UINT id, UINT ms) {
@@ -258,7 +320,11 @@ CNativeEditHost::CNativeEditHost(CEditBaseUI* owner, bool multiLine) {
     rich_ = new QTextEdit();
     rich_->setAcceptRichText(false);
     rich_->setFrameShape(QFrame::NoFrame);
-    QObject::connect(rich_, &QTextEdit::textChanged, [owner]() { owner->OnNativeTextChanged(); });
+    QObject::connect(rich_, &QTextEdit::textChanged, [this, owner]() {
+      if (!trimming_) owner->OnNativeTextChanged();
+    });
+    QObject::connect(rich_->document(), &QTextDocument::contentsChange,
+                     [this](int position, int, int added) { TrimInsertion(position, added); });
     widget_ = rich_;
   } else {
     line_ = new QLineEdit();
@@ -322,6 +388,30 @@ void CNativeEditHost::SetFont(const QFont& f) {
   }
 }
 
+void CNativeEditHost::SetMaxChar(int n) {
+  maxChar_ = std::max(0, n);
+  if (Line()) line_->setMaxLength(maxChar_ > 0 ? maxChar_ : 32767);
+}
+
+void CNativeEditHost::TrimInsertion(int position, int added) {
+  if (trimming_ || maxChar_ <= 0 || added <= 0 || !Rich()) return;
+  QTextDocument* doc = rich_->document();
+  const int length = doc->characterCount() - 1;  // without the closing paragraph mark
+  const int excess = length - maxChar_;
+  if (excess <= 0) return;
+  // Keep the start of what was inserted, drop its end. The change may count
+  // the closing paragraph mark of an empty document, which is not text.
+  const int end = std::min(position + added, length);
+  int start = std::max(position, end - excess);
+  if (start > position && doc->characterAt(start).isLowSurrogate()) --start;
+  trimming_ = true;
+  QTextCursor cut(doc);
+  cut.setPosition(start);
+  cut.setPosition(end, QTextCursor::KeepAnchor);
+  cut.removeSelectedText();
+  trimming_ = false;
+}
+
 void CNativeEditHost::SetReadOnly(bool ro) {
   if (Rich()) rich_->setReadOnly(ro);
   if (Line()) line_->setReadOnly(ro);
@@ -351,8 +441,6 @@ namespace {
 std::mutex g_registryMutex;
 std::map<std::uintptr_t, CWindowHost*> g_hosts;  // guarded by g_registryMutex
 std::uintptr_t g_nextHandle = 0x1000;             // guarded by g_registryMutex
-std::mutex g_keyMutex;
-std::set<int> g_keysDown;  // guarded by g_keyMutex
 
 }  // namespace
 
@@ -395,12 +483,30 @@ bool PostToWindow(HWND hwnd, std::function<void()> fn) {
 
 bool IsWindow(HWND hwnd) { return HostFromHandle(hwnd) != nullptr; }
 
+std::vector<CWindowWnd*> GetAllWindows() {
+  std::vector<CWindowHost*> hosts;
+  {
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    for (const auto& entry : g_hosts) hosts.push_back(entry.second);
+  }
+  std::vector<CWindowWnd*> windows;
+  for (CWindowHost* host : hosts)
+    if (host->Window()) windows.push_back(host->Window());
+  return windows;
+}
+
+bool DropFilesOnWindow(HWND hwnd, const std::vector<std::string>& paths, POINT pt) {
+  CWindowHost* host = HostFromHandle(hwnd);
+  return host && host->DeliverDrop(paths, pt);
+}
+
 int KeyFromQt(int k) {
   if (k >= Qt::Key_A && k <= Qt::Key_Z) return 'A' + (k - Qt::Key_A);
   if (k >= Qt::Key_0 && k <= Qt::Key_9) return '0' + (k - Qt::Key_0);
   switch (k) {
     case Qt::Key_Backspace: return VK_BACK;
-    case Qt::Key_Tab: return VK_TAB;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: return VK_TAB;
     case Qt::Key_Return:
     case Qt::Key_Enter: return VK_RETURN;
     case Qt::Key_Shift: return VK_SHIFT;
@@ -413,28 +519,10 @@ int KeyFromQt(int k) {
     case Qt::Key_Right: return VK_RIGHT;
     case Qt::Key_Down: return VK_DOWN;
     case Qt::Key_Delete: return VK_DELETE;
+    case Qt::Key_Home: return VK_HOME;
+    case Qt::Key_End: return VK_END;
     default: return 0;
   }
-}
-
-bool IsKeyDown(int vk) {
-  if (!QGuiApplication::instance()) return false;
-  Qt::KeyboardModifiers mods = QGuiApplication::queryKeyboardModifiers();
-  if (vk == VK_CONTROL) return mods & Qt::ControlModifier;
-  if (vk == VK_SHIFT) return mods & Qt::ShiftModifier;
-  if (vk == VK_MENU) return mods & Qt::AltModifier;
-  std::lock_guard<std::mutex> lock(g_keyMutex);
-  return g_keysDown.count(vk) != 0;
-}
-
-short GetKeyState(int vk) { return IsKeyDown(vk) ? static_cast<short>(0x8000) : 0; }
-
-static void TrackKey(QKeyEvent* e, bool down) {
-  int vk = KeyFromQt(e->key());
-  if (!vk || e->isAutoRepeat()) return;
-  std::lock_guard<std::mutex> lock(g_keyMutex);
-  if (down) g_keysDown.insert(vk);
-  else g_keysDown.erase(vk);
 }
 
 // ---- window host ----
@@ -443,9 +531,11 @@ CWindowHost::CWindowHost(CWindowWnd* window, HWND hwnd, bool popup)
     : QWidget(nullptr, popup ? (Qt::Popup | Qt::FramelessWindowHint) : (Qt::Window | Qt::FramelessWindowHint)),
       window_(window),
       hwnd_(hwnd) {
+  InstallAccessibility();
   setMouseTracking(true);
   setAttribute(Qt::WA_OpaquePaintEvent, false);
   setFocusPolicy(Qt::StrongFocus);
+  InstallKeyStateTracker();
 }
 
 CWindowHost::~CWindowHost() = default;
@@ -474,27 +564,37 @@ bool CWindowHost::event(QEvent* e) {
 }
 
 bool CWindowHost::eventFilter(QObject* watched, QEvent* e) {
-  // Keys typed into a hosted editor pass through the window's handler first;
-  // a window that consumes a key keeps it from the editor.
-  if (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) {
-    auto* ke = static_cast<QKeyEvent*>(e);
-    TrackKey(ke, e->type() == QEvent::KeyPress);
-    if (e->type() == QEvent::KeyPress && window_) {
-      keyReachedBase = false;
-      QPointer<CWindowHost> self(this);
-      int vk = KeyFromQt(ke->key());
-      Send(WM_KEYDOWN, static_cast<WPARAM>(vk ? vk : ke->key()), 0);
-      if (!self) return true;
-      if (!keyReachedBase) return true;
-    }
-  } else if (e->type() == QEvent::FocusIn) {
+  if (e->type() == QEvent::KeyPress && window_) {
+    // Keys typed into a hosted editor pass through the window's handler
+    // first; a key the window consumes, or one the toolkit uses itself (Tab
+    // moving the focus), is kept from the editor.
+    return !DeliverKey(static_cast<QKeyEvent*>(e));
+  }
+  if (e->type() == QEvent::FocusIn || e->type() == QEvent::FocusOut) {
     auto* w = qobject_cast<QWidget*>(watched);
-    if (w) {
-      auto* owner = static_cast<CEditBaseUI*>(w->property("duiEditOwner").value<void*>());
-      if (owner) owner->OnNativeFocus(true);
-    }
+    auto* owner = w ? static_cast<CEditBaseUI*>(w->property("duiEditOwner").value<void*>()) : nullptr;
+    Qt::FocusReason reason = static_cast<QFocusEvent*>(e)->reason();
+    // Losing the focus to another window or a popup menu keeps the
+    // control focused, as it will be again when the window comes back.
+    if (owner && e->type() == QEvent::FocusIn) owner->OnNativeFocus(true);
+    else if (owner && reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) owner->OnNativeFocus(false);
   }
   return QWidget::eventFilter(watched, e);
+}
+
+bool CWindowHost::DeliverKey(QKeyEvent* ke) {
+  keyReachedBase = false;
+  keyConsumed = false;
+  QPointer<CWindowHost> self(this);
+  int vk = KeyFromQt(ke->key());
+  Send(WM_KEYDOWN, static_cast<WPARAM>(vk ? vk : ke->key()), 0);
+  if (!self) return false;
+  return keyReachedBase && !keyConsumed;
+}
+
+bool CWindowHost::focusNextPrevChild(bool) {
+  // Tab belongs to the toolkit's own focus order, not Qt's chain of editors.
+  return false;
 }
 
 void CWindowHost::paintEvent(QPaintEvent* e) {
@@ -504,6 +604,23 @@ void CWindowHost::paintEvent(QPaintEvent* e) {
   CRenderContext ctx(painter, pm_);
   RECT paint = FromQRect(e->rect());
   if (CControlUI* root = pm_->GetRoot()) root->DoPaint(ctx, paint);
+  if (pm_->IsFocusRingShown()) PaintFocusRing(painter);
+}
+
+void CWindowHost::PaintFocusRing(QPainter& painter) {
+  CControlUI* focus = pm_->GetFocus();
+  if (!focus || !focus->IsVisible()) return;
+  // Inside the control's own rectangle, so repainting the control renews it.
+  const int width = std::max(1, pm_->ScaleValue(2));
+  QRectF ring = QRectF(ToQRect(focus->GetPos())).adjusted(width / 2.0, width / 2.0, -width / 2.0, -width / 2.0);
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing);
+  QPen pen(ToQColor(pm_->GetFocusRingColor()));
+  pen.setWidth(width);
+  painter.setPen(pen);
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRoundedRect(ring, width, width);
+  painter.restore();
 }
 
 void CWindowHost::mouseMoveEvent(QMouseEvent* e) {
@@ -563,9 +680,11 @@ void CWindowHost::wheelEvent(QWheelEvent* e) {
 void CWindowHost::leaveEvent(QEvent*) { Send(WM_MOUSELEAVE, 0, 0); }
 
 void CWindowHost::keyPressEvent(QKeyEvent* e) {
-  TrackKey(e, true);
-  int vk = KeyFromQt(e->key());
-  Send(WM_KEYDOWN, static_cast<WPARAM>(vk ? vk : e->key()), 0);
+  // While an editor has the focus, a key reaching the window is one the
+  // editor ignored: it was delivered once already, on its way in.
+  QWidget* focus = focusWidget();
+  if (focus && focus != this && focus->property("duiEditOwner").isValid()) return;
+  DeliverKey(e);
 }
 
 void CWindowHost::resizeEvent(QResizeEvent*) {

@@ -82,7 +82,8 @@ class CWindowHost : public QWidget {
   HWND Handle() const { return hwnd_; }
   void SetHandle(HWND h) { hwnd_ = h; }
   ModalState* modal = nullptr;
-  bool keyReachedBase = false;
+  bool keyReachedBase = false;  // the window base saw the key being delivered
+  bool keyConsumed = false;     // the toolkit used it (focus moves, popup closes)
   void ApplyRoundCorner();
   // Hands dropped files to the window (WM_DROPFILES); false when the window
   // refuses drops or nothing was dropped.
@@ -99,6 +100,7 @@ class CWindowHost : public QWidget {
   void wheelEvent(QWheelEvent* e) override;
   void leaveEvent(QEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
+  bool focusNextPrevChild(bool next) override;
   void resizeEvent(QResizeEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
   void dragEnterEvent(QDragEnterEvent* e) override;
@@ -109,7 +111,10 @@ class CWindowHost : public QWidget {
 
  private:
   LRESULT Send(UINT msg, WPARAM w, LPARAM l);
+  // Hands a key to the window as WM_KEYDOWN; true when nobody used it.
+  bool DeliverKey(QKeyEvent* ke);
   bool InCaption(QPoint pt) const;
+  void PaintFocusRing(QPainter& painter);
   CWindowWnd* window_;
   CPaintManagerUI* pm_ = nullptr;
   HWND hwnd_;
@@ -120,17 +125,35 @@ CWindowHost* HostFromHandle(HWND hwnd);  // UI thread only
 HWND RegisterHost(CWindowHost* host);
 void UnregisterHost(HWND hwnd);
 int KeyFromQt(int qtKey);
+// Screen-reader bridge: answers Qt's accessibility queries for windows with
+// their control trees (installed once); a control going away drops its entry.
+void InstallAccessibility();
+void AccessibleControlGone(CControlUI* control);
 void ResetQuitForTest();
+
+// Keyboard state (qt_input.cpp): recorded from every key event of the
+// application; all keys count as released when a window loses activation.
+void InstallKeyStateTracker();
+void ReleaseAllKeys();
+// One focus: the native editor of a toolkit control, and moving Qt's
+// keyboard focus to match the toolkit's focused control.
+QWidget* NativeWidgetOf(CControlUI* control);
+void MoveQtFocusTo(CWindowHost* host, CControlUI* focus);
 
 // Per-manager Qt state: decoded pictures and running timers.
 class CPaintManagerImpl {
  public:
   explicit CPaintManagerImpl(CPaintManagerUI* pm) : pm_(pm) {}
   ~CPaintManagerImpl();
-  const QImage* GetImage(const std::string& file);
+  // The picture's pixels. scale 2 asks for the "@2x" file (or an SVG drawn
+  // twice as large) and falls back to the plain one; *gotScale says which
+  // came back (image pixels per picture unit).
+  const QImage* GetImage(const std::string& file, int scale = 1, int* gotScale = nullptr);
   void ClearImages() { images_.clear(); scaled_.clear(); }
   // A picture prepared for drawing at a given size (cached).
-  const QPixmap* GetScaled(const std::string& file, const RECT& source, QSize size, int fade);
+  // The part `source` (image pixels) of the picture at `scale`, scaled to
+  // `device` pixels and marked with the surface's device pixel ratio.
+  const QPixmap* GetScaled(const std::string& file, int scale, const RECT& source, QSize device, qreal dpr);
   bool SetTimer(CControlUI* c, UINT id, UINT ms);
   bool KillTimer(CControlUI* c, UINT id);
   void KillTimers(CControlUI* c);
@@ -152,6 +175,8 @@ class CNativeEditHost {
  public:
   CNativeEditHost(CEditBaseUI* owner, bool multiLine);
   ~CNativeEditHost();
+  CNativeEditHost(const CNativeEditHost&) = delete;
+  CNativeEditHost& operator=(const CNativeEditHost&) = delete;
   QWidget* Widget() const { return widget_; }
   // Null once the window that held the editor has gone.
   QTextEdit* Rich() const { return widget_ ? rich_ : nullptr; }
@@ -161,8 +186,14 @@ class CNativeEditHost {
   void SetTextColor(const QColor& c);
   void SetFont(const QFont& f);
   void SetReadOnly(bool ro);
+  // Most UTF-16 units the editor holds (0: no limit). Typing, pasting and
+  // input methods are cut to it; a pair of surrogates is never split.
+  void SetMaxChar(int n);
 
  private:
+  void TrimInsertion(int position, int added);
+  int maxChar_ = 0;
+  bool trimming_ = false;  // our own cut is not a change of its own
   QPointer<QWidget> widget_;
   QTextEdit* rich_ = nullptr;
   QLineEdit* line_ = nullptr;

@@ -72,13 +72,29 @@ TEST(UpdateAnswerParse, MalformedAnswersGiveCodeZero) {
   }
   // Members of the wrong type are read as absent, not trusted.
   const UpdateAnswer wrong = ParseUpdateAnswer(
-      R"({"code":1,"responseData":{"software_version":2,"software_download":["u"],)"
-      R"("software_update_type":"1"}})");
+      R"({"code":1,"responseData":{"software_version":2,"software_download":["u"]}})");
   EXPECT_EQ(wrong.code, 1);
   EXPECT_TRUE(wrong.newVersion.empty());
   EXPECT_TRUE(wrong.downloadUrl.empty());
   EXPECT_EQ(wrong.updateType, 0);
   EXPECT_EQ(ParseUpdateAnswer(R"({"code":1,"responseData":"2.0.0"})").newVersion, "");
+}
+
+// Only a whole 0 (or no kind at all) lets a mode-1 run go on; a kind that is
+// there but unreadable must not pass for 0.
+TEST(UpdateAnswerParse, UnreadableUpdateKindIsNotZero) {
+  const auto kindOf = [](const std::string& kind) {
+    return ParseUpdateAnswer(R"({"code":1,"responseData":{"software_version":"2.0.0")" +
+                             (kind.empty() ? std::string() : ",\"software_update_type\":" + kind) + "}}")
+        .updateType;
+  };
+  for (const char* kind : {"\"1\"", "\"0\"", "1.5", "true", "false", "null", "[0]", "{}"}) {
+    EXPECT_NE(kindOf(kind), 0) << kind;
+  }
+  EXPECT_EQ(kindOf(""), 0);
+  EXPECT_EQ(kindOf("0"), 0);
+  EXPECT_EQ(kindOf("0.0"), 0);
+  EXPECT_EQ(kindOf("2"), 2);
 }
 
 TEST(InstallerName, NamesAndTheirSafety) {

@@ -278,6 +278,23 @@ TEST_F(UpdaterProgramTest, NoUpdateCodesAndUnknownModesDoNothing) {
   ExpectFolderHolds({});
 }
 
+// An update answer under an error status (a proxy's or a failing host's
+// page that happens to read as JSON) is no answer.
+TEST_F(UpdaterProgramTest, AnswerWithAnErrorStatusDoesNothing) {
+  emulator::Fault failing;
+  failing.path = "/ver1/checkUpdate";
+  failing.kind = emulator::Fault::Kind::kNone;
+  for (const int status : {500, 404, 302}) {
+    failing.httpStatus = status;
+    emu_.SetFault(failing);
+    ASSERT_EQ(RunUpdate({"3", "Quillora", "1.0.0"}), 0) << status;
+    EXPECT_FALSE(StartedSomething()) << status;
+  }
+  EXPECT_EQ(Checks(), 3u);
+  EXPECT_EQ(Downloads(), 0u);
+  ExpectFolderHolds({});
+}
+
 TEST_F(UpdaterProgramTest, UnreachableUpdateHostEndsQuietly) {
   testing_support::RefusingPort refusing;
   ASSERT_NE(refusing.Port(), 0);

@@ -151,7 +151,7 @@ TEST(UserSessionDefault, SavesUnderTheDeviceKeyOfTheCurrentUser) {
   UserSession session;
   session.SetSignIn("acc", "tok", LoginType::QQ);
   ASSERT_TRUE(session.Save());
-  platform::KeyValueStore store(config / "quillora");
+  platform::KeyValueStore store(config / "Quillora");
   const std::string uid = GetDeviceUid(store);
   ASSERT_EQ(uid.size(), 32u);
   const SavedSignInDecoded d = ReadSavedSignIn(store, SavedSignInKeyPath(uid));

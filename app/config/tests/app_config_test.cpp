@@ -204,6 +204,28 @@ TEST_F(AppConfigTest, RunEntryIsWrittenAndRemoved) {
   EXPECT_FALSE(std::filesystem::exists(home_ / ".config/autostart/Quillora.desktop"));
 }
 
+TEST_F(AppConfigTest, RunEntryOfAPortableInstallationNamesItsSettingsFolder) {
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(install_.Path());
+  const std::string exec = "\nExec=\"" + platform::GetExecutablePath() + "\"\n";
+  AppConfig config(Folder(), "", session_);
+  {
+    ScopedEnv portable("QUILLORA_HOME", "my settings");  // relative to the current folder
+    ASSERT_EQ(config.EnableAutoRunEntry(), 0);
+  }
+  std::filesystem::current_path(before);
+  const auto text = ReadTextFile(home_ / ".config/autostart/Quillora.desktop");
+  ASSERT_TRUE(text);
+  const std::string home = std::filesystem::absolute(install_ / "my settings").string();
+  EXPECT_NE(text->find("\nExec=env \"QUILLORA_HOME=" + home + "\" \"" + platform::GetExecutablePath() + "\"\n"),
+            std::string::npos)
+      << *text;
+
+  ScopedEnv unset("QUILLORA_HOME", std::nullopt);
+  ASSERT_EQ(config.EnableAutoRunEntry(), 0);
+  EXPECT_NE(ReadTextFile(home_ / ".config/autostart/Quillora.desktop")->find(exec), std::string::npos);
+}
+
 TEST_F(AppConfigTest, StartUpdaterPassesModeProductAndVersionFromAFolderWithSpaces) {
   const std::string programFolder = install_ / "Program Files/Quillora";
   std::filesystem::create_directories(programFolder);

@@ -208,6 +208,48 @@ TEST(TransportDownload, ErrorStatusOrCutBodyLeavesTargetUntouched) {
   EXPECT_EQ(server.Requests().size(), 3u);
 }
 
+TEST(TransportDownload, TargetNameAtTheFileSystemLimitIsSaved) {
+  FixtureServer server;
+  server.Http().Get("/r", [](const httplib::Request&, httplib::Response& res) { res.set_content("r", "text/plain"); });
+  server.Start();
+  TempDir dir;
+  const auto target = dir.Path() / std::string(255, 'n');
+  EXPECT_TRUE(DownloadToFile(server.Base() + "/r", target));
+  EXPECT_EQ(ReadFile(target), "r");
+  EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+}
+
+TEST(TransportDownload, BodyOverTheBoundFailsAndLeavesNothing) {
+  FixtureServer server;
+  const std::string body(5000, 'b');
+  server.Http().Get("/announced", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_content(body, "application/octet-stream");
+  });
+  // No length announced: the bound must hold while the body arrives.
+  server.Http().Get("/chunked", [&](const httplib::Request&, httplib::Response& res) {
+    res.set_chunked_content_provider("application/octet-stream", [&](size_t offset, httplib::DataSink& sink) {
+      if (offset >= body.size()) {
+        sink.done();
+        return true;
+      }
+      sink.write(body.data() + offset, 500);
+      return true;
+    });
+  });
+  server.Start();
+  TempDir dir;
+  const auto kept = dir.Path() / "kept.docx";
+  std::ofstream(kept) << "earlier";
+  for (const char* path : {"/announced", "/chunked"}) {
+    EXPECT_FALSE(DownloadToFile(server.Base() + path, kept, {}, body.size() - 1)) << path;
+    EXPECT_EQ(ReadFile(kept), "earlier") << path;
+    EXPECT_EQ(EntriesIn(dir.Path()), 1u) << path;
+    EXPECT_TRUE(DownloadToFile(server.Base() + path, dir.Path() / "exact", {}, body.size())) << path;
+    EXPECT_EQ(ReadFile(dir.Path() / "exact"), body) << path;
+    std::filesystem::remove(dir.Path() / "exact");
+  }
+}
+
 class TransportTls : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {

@@ -1,0 +1,288 @@
+#include "app/shell/main_wnd.h"
+
+#include <cstring>
+
+#include "account/session/user_session.h"
+#include "app/config/app_config.h"
+#include "app/controls/label_ex.h"
+#include "common/text.h"
+#include "app/shell/user_center_page.h"
+#include "app/shell/user_info_wnd.h"
+#include "app/shell/user_picture.h"
+#include "platform/shell.h"
+#include "platform/single_instance.h"
+#include "service/transport/remote_services.h"
+#include "update/update_check.h"
+
+namespace quillora {
+
+using namespace DirectUI;
+
+namespace {
+
+constexpr char kDefaultUserPicture[] = "file='mainWnd/icon-weidenglu.png' dest='10,10,34,34'";
+constexpr char kUserPictureDest[] = "10,10,34,34";
+constexpr char kTrayIconFile[] = "icons/101.png";
+constexpr UINT kWindowIcon = 102;
+// The "more" menu opens below the title bar, at the left edge of its button.
+constexpr int kMoreMenuTop = 45;
+constexpr char kChatServiceKey[] = "5e1c0f7a9b2d4c6e8f0a1b3c5d7e9f21";
+
+const char* const kTabOptions[] = {"opt_doc_trans", "opt_voice_trans", "opt_pic_trans", "opt_short_trans"};
+
+void ShowControl(CPaintManagerUI& pm, const char* name, bool show) {
+  if (CControlUI* c = pm.FindControl(name)) c->SetVisible(show);
+}
+
+}  // namespace
+
+DUI_BEGIN_MESSAGE_MAP(MainWnd, CWindowImplBaseUI)
+DUI_ON_MSGTYPE(DUI_MSGTYPE_CLICK, OnClick)
+DUI_ON_MSGTYPE(DUI_MSGTYPE_WINDOWINIT, OnWindowInit)
+DUI_ON_MSGTYPE("refreshuserinfo", OnRefreshUserArea)
+DUI_ON_CLICK_CTRNAME("btn_login", OnLogin)
+DUI_ON_CLICK_CTRNAME("btn_bind", OnBind)
+DUI_ON_CLICK_CTRNAME("btn_close_guide", OnCloseGuide)
+DUI_ON_CLICK_CTRNAME("btn_close", OnCloseButton)
+DUI_ON_CLICK_CTRNAME("btn_more", OnMoreButton)
+DUI_ON_SELECTCHANGED_CTRNAME("opt_doc_trans", OnTabSelected)
+DUI_ON_SELECTCHANGED_CTRNAME("opt_voice_trans", OnTabSelected)
+DUI_ON_SELECTCHANGED_CTRNAME("opt_pic_trans", OnTabSelected)
+DUI_ON_SELECTCHANGED_CTRNAME("opt_short_trans", OnTabSelected)
+DUI_ON_MSGTYPE_CTRNAME(DUI_MSGTYPE_MENU, "menuitem_contact_service", OnContactService)
+DUI_ON_MSGTYPE_CTRNAME(DUI_MSGTYPE_MENU, "menuitem_set", OnSettings)
+DUI_ON_MSGTYPE_CTRNAME(DUI_MSGTYPE_MENU, "menuitem_check_update", OnCheckUpdate)
+DUI_END_MESSAGE_MAP()
+
+MainWnd::MainWnd() = default;
+
+MainWnd::~MainWnd() {
+  // Never attached guides belong to us, not to the tree.
+  if (guide_ && !guideAttached_) delete guide_;
+}
+
+CControlUI* MainWnd::CreateControl(const std::string& className) {
+  if (EqualsIgnoringAsciiCase(className, CLabelEx::kClassName)) return new CLabelEx();
+  return nullptr;
+}
+
+void MainWnd::InitWindow() {
+  SetProp(kInstanceMarker, -1);
+  if (guard_) {
+    // The guard's listener thread only posts; the window acts on its own thread.
+    guard_->SetShowRequestHandler([hwnd = GetHWND()] { DirectUI::PostMessage(hwnd, WM_SHOWMAINWND, 0, 0); });
+  }
+  SetWindowText("Quillora");
+  picker_ = m_pm.FindControl("SelectLanguage");
+  main_ = static_cast<CTabLayoutUI*>(m_pm.FindControl("ly_main"));
+  BuildPages();
+  // Built before anything is stored: a damaged guide skin then stops a first
+  // start before it counts as one.
+  BuildGuide();
+  if (CControlUI* user = m_pm.FindControl("btn_user")) user->OnEvent += MakeDelegate(this, &MainWnd::OnUserHover);
+
+  AppConfig& config = AppConfig::Instance();
+  ConfigureRemoteServices(config.GetServiceSettings());
+  if (CControlUI* version = m_pm.FindControl("lb_ver")) version->SetText("V" + config.GetVersion());
+  RestoreSignIn();
+  DragAcceptFiles(true);
+  if (auto* doc = static_cast<COptionUI*>(m_pm.FindControl(kTabOptions[0]))) doc->Selected(true);
+  if (config.IsFirstRun() && guide_) {
+    auto* root = static_cast<CContainerUI*>(m_pm.GetRoot()->GetInterface("HorizontalLayout"));
+    if (root) guideAttached_ = root->Add(guide_);
+  }
+  if (!guideAttached_) {
+    delete guide_;
+    guide_ = nullptr;
+  }
+  StartUpdateCheck();
+  config.StartUpdater(config.IsAutoUpdate() ? 0 : 1);
+  SetIcon(kWindowIcon);
+}
+
+void MainWnd::BuildPages() {}
+
+void MainWnd::BuildGuide() {
+  CDialogBuilder builder;
+  guide_ = builder.Create("MaindGuide.xml", nullptr, &m_pm);
+  if (!guide_) FatalSkinError("加载资源文件失败：MaindGuide.xml");
+}
+
+void MainWnd::RestoreSignIn() {
+  AppConfig& config = AppConfig::Instance();
+  UserSession& session = UserSession::Instance();
+  config.LoadSavedLogin();
+  if (session.IsSignedIn() && !session.GetUserToken().empty()) {
+    // The saved account shows at once; the profile refresh brings the rest.
+  } else {
+    session.Clear();
+    config.SaveLogin();
+  }
+  RefreshUserInfo();
+}
+
+void MainWnd::OnWindowInit(TNotifyUI&) {}
+
+void MainWnd::RefreshUserInfo() {
+  m_pm.SendNotify(m_pm.GetRoot(), "refreshuserinfo", 0, 0, true);
+}
+
+void MainWnd::OnRefreshUserArea(TNotifyUI&) {
+  ShowControl(m_pm, "btn_login", false);
+  ShowControl(m_pm, "ly_user", false);
+  ShowControl(m_pm, "btn_bind", false);
+  UserSession& session = UserSession::Instance();
+  const SessionData user = session.Snapshot();
+  CControlUI* userButton = m_pm.FindControl("btn_user");
+  const bool needsBinding = user.loginType == LoginType::Other && user.bindmobile.empty();
+  if (user.loginType == LoginType::SignedOut) {
+    ShowControl(m_pm, "btn_login", true);
+  } else if (needsBinding) {
+    ShowControl(m_pm, "btn_bind", true);
+  } else {
+    ShowControl(m_pm, "ly_user", true);
+    if (userButton) userButton->SetText(session.GetDisplayName());
+  }
+  if (userButton) SetUserPicture(user.usertoken);
+}
+
+void MainWnd::SetUserPicture(const std::string& userToken) {
+  CControlUI* userButton = m_pm.FindControl("btn_user");
+  userButton->SetBkImage(kDefaultUserPicture);
+  const std::string picture = ExistingUserPictureFile(userToken);
+  if (!picture.empty()) {
+    // The file may have been rewritten since it was last shown.
+    m_pm.ReloadAllImages();
+    userButton->SetBkImage(PictureImageAttribute(picture, kUserPictureDest));
+  }
+}
+
+void MainWnd::OpenLoginWindow(int) {}
+
+void MainWnd::OnLogin(TNotifyUI&) { OpenLoginWindow(0); }
+
+void MainWnd::OnBind(TNotifyUI&) { OpenLoginWindow(1); }
+
+void MainWnd::OnCloseGuide(TNotifyUI&) {
+  if (guide_) guide_->SetVisible(false);
+}
+
+void MainWnd::OnCloseButton(TNotifyUI&) {
+  if (AppConfig::Instance().IsCloseExit()) {
+    Close(1);
+    return;
+  }
+  HideToTray();
+}
+
+void MainWnd::HideToTray() {
+  tray_.Add(GetHWND(), WM_TRAYICON, kTrayIconFile, "Quillora");
+  ShowWindow(false);
+}
+
+void MainWnd::ShowFromTray() {
+  tray_.Remove();
+  ShowWindow(true, true);
+}
+
+void MainWnd::ShowTrayMenu() {
+  CPopupMenu menu;
+  menu.AppendItem(kTrayExitCommand, "退出");
+  menu.TrackPopupMenu(GetCursorPos(), GetHWND());
+}
+
+void MainWnd::OnMoreButton(TNotifyUI& msg) {
+  const POINT at = ClientToScreen({msg.pSender->GetPos().left, m_pm.ScaleValue(kMoreMenuTop)});
+  auto* menu = new CMenuWnd();  // deletes itself when it closes
+  menu->Init(nullptr, "menu.xml", at, &m_pm, nullptr, eMenuAlignment_Left | eMenuAlignment_Top);
+}
+
+void MainWnd::OnTabSelected(TNotifyUI& msg) {
+  for (int i = 0; i < 4; ++i)
+    if (msg.pSender->GetName() == kTabOptions[i]) SwitchPage(i);
+}
+
+void MainWnd::SwitchPage(int index) {
+  if (main_) main_->SelectItem(index);
+  DragAcceptFiles(index != 3);
+}
+
+void MainWnd::RouteDrop(HDROP) {}
+
+void MainWnd::OnContactService(TNotifyUI&) {
+  platform::OpenWithDesktop(ChatPageUrl() + "?k=" + kChatServiceKey + "&wp=1");
+}
+
+void MainWnd::OnSettings(TNotifyUI&) { OpenSettingsPage(GetHWND()); }
+
+void MainWnd::OnCheckUpdate(TNotifyUI&) { AppConfig::Instance().StartUpdater(3); }
+
+bool MainWnd::OnUserHover(void* param) {
+  auto* event = static_cast<TEventUI*>(param);
+  if (event->Type == UIEVENT_MOUSEENTER) {
+    ShowUserPopup();
+  } else if (event->Type == UIEVENT_MOUSELEAVE && userInfo_ && userInfo_->GetHWND()) {
+    const RECT popup = userInfo_->GetWindowRect();
+    const POINT cursor = GetCursorPos();
+    if (!popup.Contains(cursor.x, cursor.y)) userInfo_->ShowWindow(false);
+  }
+  return true;
+}
+
+void MainWnd::ShowUserPopup() {
+  CControlUI* userButton = m_pm.FindControl("btn_user");
+  if (!userButton) return;
+  if (!userInfo_) {
+    userInfo_ = std::make_unique<UserInfoWnd>();
+    userInfo_->SetMainWnd(this);
+    userInfo_->Create(GetHWND(), "", UI_WNDSTYLE_DIALOG, 0);
+  }
+  if (!userInfo_->GetHWND()) return;
+  const RECT button = userButton->GetPos();
+  const POINT at = ClientToScreen({button.left + m_pm.ScaleValue(12), button.bottom - m_pm.ScaleValue(2)});
+  userInfo_->MoveWindow(at.x, at.y);
+  userInfo_->RefreshUserInfoPopup();
+  userInfo_->ShowWindow(true, true);
+}
+
+LRESULT MainWnd::OnMouseMove(UINT, WPARAM, LPARAM lParam, bool& handled) {
+  handled = false;  // the controls still see every move
+  if (picker_ && picker_->IsVisible() && !picker_->GetPos().Contains(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)))
+    picker_->SetVisible(false);
+  return 0;
+}
+
+LRESULT MainWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_TRAYICON:
+      if (lParam == WM_LBUTTONDOWN) ShowFromTray();
+      else if (lParam == WM_RBUTTONDOWN) ShowTrayMenu();
+      break;
+    case WM_SHOWMAINWND:
+      // A second start: back from the tray, restored, in front, and an open
+      // modal popup in front of it.
+      tray_.Remove();
+      BringToFrontWithPopup(GetHWND());
+      break;
+    case WM_COMMAND:
+      if (wParam == kTrayExitCommand) Close(0);
+      break;
+    case WM_KEYDOWN:
+      // Ctrl+C never reaches the base or the controls.
+      if (GetKeyState(VK_CONTROL) < 0 && GetKeyState('C') < 0) return 0;
+      break;
+    case WM_DROPFILES:
+      RouteDrop(reinterpret_cast<HDROP>(wParam));
+      break;
+    default:
+      break;
+  }
+  return CWindowImplBaseUI::HandleMessage(msg, wParam, lParam);
+}
+
+void MainWnd::OnFinalMessage(HWND hwnd) {
+  tray_.Remove();
+  CWindowImplBaseUI::OnFinalMessage(hwnd);
+}
+
+}  // namespace quillora

@@ -1,0 +1,94 @@
+#pragma once
+// The program's only top-level window: the four translation pages as tabs of
+// "ly_main", the user area, the "more" menu, the first-run guide, and the
+// tray icon that stands for the window while it is hidden.
+#include <memory>
+#include <string>
+
+#include "ui/UIlib.h"
+
+namespace quillora {
+
+namespace platform {
+class SingleInstance;
+}
+class UserInfoWnd;
+
+// A second start asks the running window to show itself.
+inline constexpr DirectUI::UINT WM_SHOWMAINWND = DirectUI::WM_USER + 1001;
+// The tray icon's clicks; lParam is the mouse message.
+inline constexpr DirectUI::UINT WM_TRAYICON = DirectUI::WM_USER + 123;
+// The tray menu's only item, "退出".
+inline constexpr DirectUI::WPARAM kTrayExitCommand = 4097;
+// The property by which the running window is recognised; its value is -1.
+inline constexpr char kInstanceMarker[] = "{3EDDADE6-86FA-4A45-8405-CB9D87FFE704}";
+
+class MainWnd : public DirectUI::CWindowImplBaseUI {
+ public:
+  MainWnd();
+  ~MainWnd() override;
+
+  // The guard whose show requests (a second start) this window answers.
+  // Set before Create; may stay unset.
+  void SetInstanceGuard(platform::SingleInstance* guard) { guard_ = guard; }
+
+  std::string GetWindowClassName() const override { return "MainWnd"; }
+  std::string GetSkinFile() override { return "main.xml"; }
+  std::string GetSkinFolder() override { return "skin"; }
+  void InitWindow() override;
+  DirectUI::CControlUI* CreateControl(const std::string& className) override;
+  DirectUI::LRESULT HandleMessage(DirectUI::UINT msg, DirectUI::WPARAM wParam, DirectUI::LPARAM lParam) override;
+  void OnFinalMessage(DirectUI::HWND hwnd) override;
+
+  // Asks for the user area to follow the session. Any thread: the refresh
+  // itself runs on the window's thread.
+  void RefreshUserInfo();
+  // Opens the sign-in window (mode 0) or the bind-mobile window (mode 1)
+  // modally over this window.
+  void OpenLoginWindow(int mode);
+
+  // What tests and the test driver look at.
+  bool IsInTray() const { return tray_.IsAdded(); }
+  DirectUI::CControlUI* GetGuide() const { return guide_; }
+  UserInfoWnd* GetUserInfoPopup() const { return userInfo_.get(); }
+
+  void OnRefreshUserArea(DirectUI::TNotifyUI& msg);
+  void OnWindowInit(DirectUI::TNotifyUI& msg);
+  void OnLogin(DirectUI::TNotifyUI& msg);
+  void OnBind(DirectUI::TNotifyUI& msg);
+  void OnCloseGuide(DirectUI::TNotifyUI& msg);
+  void OnCloseButton(DirectUI::TNotifyUI& msg);
+  void OnMoreButton(DirectUI::TNotifyUI& msg);
+  void OnTabSelected(DirectUI::TNotifyUI& msg);
+  void OnContactService(DirectUI::TNotifyUI& msg);
+  void OnSettings(DirectUI::TNotifyUI& msg);
+  void OnCheckUpdate(DirectUI::TNotifyUI& msg);
+  DUI_DECLARE_MESSAGE_MAP()
+
+ protected:
+  DirectUI::LRESULT OnMouseMove(DirectUI::UINT msg, DirectUI::WPARAM wParam, DirectUI::LPARAM lParam,
+                      bool& handled) override;
+
+ private:
+  void BuildPages();
+  void BuildGuide();
+  void RestoreSignIn();
+  void SwitchPage(int index);
+  void RouteDrop(DirectUI::HDROP drop);
+  void HideToTray();
+  void ShowFromTray();
+  void ShowTrayMenu();
+  bool OnUserHover(void* event);
+  void ShowUserPopup();
+  void SetUserPicture(const std::string& userToken);
+
+  platform::SingleInstance* guard_ = nullptr;
+  DirectUI::CTabLayoutUI* main_ = nullptr;
+  DirectUI::CControlUI* picker_ = nullptr;
+  DirectUI::CControlUI* guide_ = nullptr;
+  bool guideAttached_ = false;
+  std::unique_ptr<UserInfoWnd> userInfo_;
+  DirectUI::CTrayIcon tray_;
+};
+
+}  // namespace quillora

@@ -1,0 +1,208 @@
+#include "app/shell/test_driver.h"
+
+#include <condition_variable>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "app/shell/main_wnd.h"
+
+namespace quillora {
+
+using namespace DirectUI;
+
+namespace {
+
+constexpr UINT kDriverMessage = WM_USER + 777;
+constexpr std::chrono::seconds kReplyTimeout{60};
+
+}  // namespace
+
+struct TestDriver::Request {
+  std::vector<std::string> words;
+  bool answered = false;
+};
+
+namespace {
+
+std::vector<std::string> SplitWords(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
+CWindowImplBaseUI* FindWindowOfClass(const std::string& className) {
+  const std::vector<CWindowWnd*> windows = GetAllWindows();
+  for (auto it = windows.rbegin(); it != windows.rend(); ++it)
+    if ((*it)->GetWindowClassName() == className) return dynamic_cast<CWindowImplBaseUI*>(*it);
+  return nullptr;
+}
+
+void SendMouse(CWindowWnd& window, CControlUI& control, bool click) {
+  const RECT& r = control.GetPos();
+  const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  window.SendMessage(WM_MOUSEMOVE, 0, at);
+  if (!click) return;
+  window.SendMessage(WM_LBUTTONDOWN, 0, at);
+  window.SendMessage(WM_LBUTTONUP, 0, at);
+}
+
+}  // namespace
+
+// What the reader thread and the UI thread share: requests by number.
+struct TestDriver::Shared {
+  HWND window = nullptr;
+  std::mutex mutex;
+  std::condition_variable answered;
+  std::map<LPARAM, std::shared_ptr<Request>> pending;
+  LPARAM nextId = 1;
+
+  // Reader thread: hands one request to the UI thread and waits until it
+  // has been answered.
+  void Ask(std::vector<std::string> words) {
+    auto request = std::make_shared<Request>();
+    request->words = std::move(words);
+    std::unique_lock lock(mutex);
+    const LPARAM id = nextId++;
+    pending[id] = request;
+    if (!DirectUI::PostMessage(window, kDriverMessage, 0, id)) {
+      pending.erase(id);
+      WriteLine("gone");
+      return;
+    }
+    const bool done = answered.wait_for(lock, kReplyTimeout, [&] { return request->answered; });
+    pending.erase(id);
+    if (!done) {
+      request->answered = true;  // a late answer is dropped
+      WriteLine("timeout");
+    }
+  }
+
+  // The reply is written by whoever answers, before anything else happens:
+  // a command that ends the program still gets its reply out.
+  static void WriteLine(const std::string& line) { std::cout << line << std::endl; }
+
+  // UI thread.
+  std::shared_ptr<Request> Take(LPARAM id) {
+    std::lock_guard lock(mutex);
+    auto it = pending.find(id);
+    return it == pending.end() ? nullptr : it->second;
+  }
+
+  void Answer(Request& request, std::string reply) {
+    {
+      std::lock_guard lock(mutex);
+      if (request.answered) return;
+      WriteLine(reply);
+      request.answered = true;
+    }
+    answered.notify_all();
+  }
+};
+
+std::unique_ptr<TestDriver> TestDriver::StartIfAsked(MainWnd& window) {
+  const char* mode = std::getenv("QUILLORA_TEST_DRIVER");
+  if (!mode || std::string(mode) != "stdio" || !window.GetHWND()) return nullptr;
+  return std::unique_ptr<TestDriver>(new TestDriver(window));
+}
+
+TestDriver::TestDriver(MainWnd& window) : window_(window), shared_(std::make_shared<Shared>()) {
+  shared_->window = window.GetHWND();
+  window.GetPaintManager().AddMessageFilter(this);
+  // Detached: it blocks in a read of standard input, which the test closes;
+  // it shares nothing with the window but the posted request numbers.
+  std::thread([shared = shared_] {
+    std::cout << "ready" << std::endl;
+    for (std::string line; std::getline(std::cin, line);) {
+      std::vector<std::string> words = SplitWords(line);
+      if (words.empty()) continue;
+      shared->Ask(std::move(words));
+    }
+  }).detach();
+}
+
+TestDriver::~TestDriver() {
+  if (IsWindow(shared_->window)) window_.GetPaintManager().RemoveMessageFilter(this);
+}
+
+LRESULT TestDriver::MessageHandler(UINT msg, WPARAM, LPARAM lParam, bool& handled) {
+  if (msg != kDriverMessage) return 0;
+  handled = true;
+  std::shared_ptr<Request> request = shared_->Take(lParam);
+  if (!request) return 0;
+  // A command that answered early (a click) is not answered again.
+  shared_->Answer(*request, Execute(*request));
+  return 0;
+}
+
+std::string TestDriver::Execute(Request& request) {
+  const std::vector<std::string>& w = request.words;
+  const std::string& verb = w[0];
+  if (verb == "state") {
+    std::ostringstream s;
+    s << "visible=" << window_.IsVisible() << " tray=" << window_.IsInTray()
+      << " guide=" << (window_.GetGuide() && window_.GetGuide()->IsVisible())
+      << " drops=" << window_.IsAcceptingDrops() << " enabled=" << window_.IsEnabled();
+    return s.str();
+  }
+  if (verb == "windows") {
+    std::string list;
+    for (CWindowWnd* wnd : GetAllWindows())
+      list += wnd->GetWindowClassName() + ":" + (wnd->IsVisible() ? "1" : "0") + " ";
+    return list;
+  }
+  if (verb == "tray" && w.size() == 2) {
+    window_.PostMessage(WM_TRAYICON, 0, w[1] == "right" ? WM_RBUTTONDOWN : WM_LBUTTONDOWN);
+    return "ok";
+  }
+  if (verb == "choose") {
+    // The next dialog answers this path (nothing: a cancel), as a user would.
+    std::string answer;  // the rest of the line: a path may hold spaces
+    for (size_t i = 1; i < w.size(); ++i) answer += (i > 1 ? " " : "") + w[i];
+    SetDialogChooser([answer](const DialogRequest&) {
+      SetDialogChooser(nullptr);
+      return answer;
+    });
+    return "ok";
+  }
+  if (verb == "command" && w.size() == 2) {
+    window_.PostMessage(WM_COMMAND, static_cast<WPARAM>(std::strtoul(w[1].c_str(), nullptr, 10)), 0);
+    return "ok";
+  }
+  if (w.size() < 2) return "error usage";
+  CWindowImplBaseUI* target = FindWindowOfClass(w[1]);
+  if (!target) return "none";
+  if (verb == "visible" && w.size() == 2) return target->IsVisible() ? "1" : "0";
+  if (verb == "shot" && w.size() == 3) return target->SaveScreenshot(w[2]) ? "ok" : "failed";
+  if (verb == "drop" && w.size() >= 3) {
+    const std::vector<std::string> paths(w.begin() + 2, w.end());
+    return DropFilesOnWindow(target->GetHWND(), paths, {10, 10}) ? "ok" : "refused";
+  }
+  if (w.size() != 3) return "error usage";
+  CControlUI* control = target->GetPaintManager().FindControl(w[2]);
+  if (!control) return "nocontrol";
+  if (verb == "text") return control->GetText();
+  if (verb == "visible") return control->IsVisible() ? "1" : "0";
+  if (verb == "selected") {
+    auto* option = static_cast<COptionUI*>(control->GetInterface("Option"));
+    return option ? (option->IsSelected() ? "1" : "0") : "notoption";
+  }
+  if (verb == "click" || verb == "hover") {
+    if (!control->IsVisible() || !target->IsVisible()) return "hidden";
+    // The mouse reaches only what is on top (the first-run guide covers all).
+    const RECT& r = control->GetPos();
+    if (target->GetPaintManager().FindControl(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}) != control)
+      return "covered";
+    // Answered first: the click may open a modal window whose loop returns later.
+    shared_->Answer(request, "ok");
+    SendMouse(*target, *control, verb == "click");
+    return "ok";
+  }
+  return "error unknown";
+}
+
+}  // namespace quillora

@@ -1,0 +1,223 @@
+// The real Quillora program, offscreen, against the emulator: start-up and
+// first run, the single instance, the tray, settings across restarts, and
+// broken skins.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <sys/stat.h>
+
+#include "app/tests/program_driver.h"
+#include "emulator/emulator.h"
+#include "platform/tests/test_support.h"
+
+namespace quillora::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::TempFolder;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+bool StateIs(const std::string& reply, const std::string& key, const std::string& value) {
+  auto state = ParseState(reply);
+  return state.count(key) && state[key] == value;
+}
+
+class QuilloraProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(emulator_.Start()) << emulator_.LastError();
+    machine_.programFolder = QUILLORA_BIN_DIR;
+    machine_.home = root_ / "home";
+    machine_.config = root_ / "config";
+    machine_.runtime = root_ / "run";
+    machine_.temp = root_ / "tmp";
+    for (const std::string& f : {machine_.home, machine_.config, machine_.runtime, machine_.temp})
+      fs::create_directories(f);
+    ::chmod(machine_.runtime.c_str(), 0700);
+    ASSERT_TRUE(emulator_.WriteServiceIni(SetIni()));
+  }
+
+  std::string SetIni() const { return machine_.home + "/set.ini"; }
+
+  void AppendInstall(const std::string& lines) {
+    std::ofstream(SetIni(), std::ios::app) << "[Install]\n" << lines;
+  }
+
+  // A copy of the program folder whose skin `damage` may spoil.
+  std::string CopyProgram(const std::function<void(const std::string& skin)>& damage) {
+    const std::string folder = root_ / "bin";
+    fs::create_directories(folder);
+    fs::copy_file(std::string(QUILLORA_BIN_DIR) + "/Quillora", folder + "/Quillora");
+    fs::copy(std::string(QUILLORA_BIN_DIR) + "/skin", folder + "/skin", fs::copy_options::recursive);
+    damage(folder + "/skin");
+    return folder;
+  }
+
+  // The program, started and past its start-up.
+  std::unique_ptr<RunningProgram> Start() {
+    auto program = std::make_unique<RunningProgram>(machine_);
+    EXPECT_TRUE(program->Ready()) << program->ErrorText();
+    return program;
+  }
+
+  emulator::Emulator emulator_;
+  TempFolder root_;
+  Machine machine_;
+};
+
+TEST_F(QuilloraProgram, FirstRunShowsTheGuideOnceAndRecordsIt) {
+  {
+    auto program = Start();
+    EXPECT_TRUE(StateIs(program->Ask("state"), "guide", "1"));
+    EXPECT_TRUE(Has(ReadFile(SetIni()), "FirstRun=1"));
+    EXPECT_EQ(program->Ask("click MainWnd btn_close_guide"), "ok");
+    EXPECT_TRUE(program->AskUntil("state", [](const std::string& r) { return StateIs(r, "guide", "0"); }));
+    EXPECT_EQ(program->Ask("command 4097"), "ok");  // the tray menu's "退出"
+    EXPECT_EQ(program->WaitExit(), 0);
+  }
+  auto again = Start();
+  EXPECT_TRUE(StateIs(again->Ask("state"), "guide", "0"));
+  EXPECT_EQ(again->Ask("text MainWnd lb_ver"), "V1.0.0");
+}
+
+TEST_F(QuilloraProgram, CloseButtonEndsTheProgramByDefault) {
+  auto program = Start();
+  EXPECT_EQ(program->Ask("click MainWnd btn_close"), "covered");  // the guide lies over everything
+  EXPECT_EQ(program->Ask("click MainWnd btn_close_guide"), "ok");
+  EXPECT_EQ(program->Ask("click MainWnd btn_close"), "ok");
+  EXPECT_EQ(program->WaitExit(), 0);
+}
+
+TEST_F(QuilloraProgram, HiddenToTrayComesBackByTrayClickAndBySecondStart) {
+  AppendInstall("FirstRun=1\nCloseExit=1\n");
+  auto program = Start();
+  auto hidden = [](const std::string& r) { return StateIs(r, "visible", "0") && StateIs(r, "tray", "1"); };
+  auto shown = [](const std::string& r) { return StateIs(r, "visible", "1") && StateIs(r, "tray", "0"); };
+
+  EXPECT_EQ(program->Ask("click MainWnd btn_close"), "ok");
+  EXPECT_TRUE(program->AskUntil("state", hidden));
+  EXPECT_EQ(program->Ask("tray left"), "ok");
+  EXPECT_TRUE(program->AskUntil("state", shown));
+
+  EXPECT_EQ(program->Ask("click MainWnd btn_close"), "ok");
+  EXPECT_TRUE(program->AskUntil("state", hidden));
+  const std::string before = ReadFile(SetIni());
+  RunningProgram second(machine_, false);
+  EXPECT_EQ(second.WaitExit(), 0) << second.ErrorText();
+  EXPECT_TRUE(program->AskUntil("state", shown));
+  EXPECT_EQ(ReadFile(SetIni()), before);  // the second copy wrote nothing
+
+  // The tray menu's item ends the program while it is hidden, too.
+  EXPECT_EQ(program->Ask("click MainWnd btn_close"), "ok");
+  EXPECT_TRUE(program->AskUntil("state", hidden));
+  EXPECT_EQ(program->Ask("tray right"), "ok");
+  EXPECT_EQ(program->Ask("command 4097"), "ok");
+  EXPECT_EQ(program->WaitExit(), 0);
+}
+
+TEST_F(QuilloraProgram, SecondStartWhileTheSettingsAreOpenKeepsThemInFront) {
+  AppendInstall("FirstRun=1\n");
+  auto program = Start();
+  EXPECT_EQ(program->Ask("click MainWnd btn_more"), "ok");
+  EXPECT_TRUE(program->AskUntil("visible DuiMenuWnd", [](const std::string& r) { return r == "1"; }));
+  EXPECT_EQ(program->Ask("click DuiMenuWnd menuitem_set"), "ok");
+  EXPECT_TRUE(program->AskUntil("visible UserCenterPage", [](const std::string& r) { return r == "1"; }));
+
+  RunningProgram second(machine_, false);
+  EXPECT_EQ(second.WaitExit(), 0) << second.ErrorText();
+  EXPECT_EQ(program->Ask("visible UserCenterPage"), "1");
+  EXPECT_TRUE(StateIs(program->Ask("state"), "enabled", "0"));  // still modal to the popup
+  EXPECT_EQ(program->Ask("click UserCenterPage closebtn"), "ok");
+  EXPECT_TRUE(program->AskUntil("state", [](const std::string& r) { return StateIs(r, "enabled", "1"); }));
+}
+
+TEST_F(QuilloraProgram, SettingsChangesSurviveARestart) {
+  AppendInstall("FirstRun=1\n");
+  {
+    auto program = Start();
+    EXPECT_EQ(program->Ask("click MainWnd btn_more"), "ok");
+    EXPECT_TRUE(program->AskUntil("visible DuiMenuWnd", [](const std::string& r) { return r == "1"; }));
+    EXPECT_EQ(program->Ask("click DuiMenuWnd menuitem_set"), "ok");
+    EXPECT_TRUE(program->AskUntil("visible UserCenterPage", [](const std::string& r) { return r == "1"; }));
+    // Signed out: the user tab is hidden and the settings tab shows.
+    EXPECT_EQ(program->Ask("visible UserCenterPage opt_user_info"), "0");
+    EXPECT_EQ(program->Ask("selected UserCenterPage opt_set"), "1");
+    EXPECT_EQ(program->Ask("click UserCenterPage opt_close_hide"), "ok");
+    EXPECT_EQ(program->Ask("click UserCenterPage opt_auto_update"), "ok");
+    EXPECT_TRUE(program->AskUntil("selected UserCenterPage opt_auto_update",
+                                  [](const std::string& r) { return r == "0"; }));
+    EXPECT_EQ(program->Ask("visible UserCenterPage lb_save_error"), "0");
+    const std::string output = root_ / "译文 output";
+    fs::create_directories(output);
+    EXPECT_EQ(program->Ask("choose " + output), "ok");
+    EXPECT_EQ(program->Ask("click UserCenterPage btn_path"), "ok");
+    EXPECT_TRUE(program->AskUntil("text UserCenterPage lb_path", [&](const std::string& r) { return r == output; }));
+    EXPECT_EQ(program->Ask("click UserCenterPage closebtn"), "ok");
+    EXPECT_TRUE(program->AskUntil("state", [](const std::string& r) { return StateIs(r, "enabled", "1"); }));
+    const std::string ini = ReadFile(SetIni());
+    EXPECT_TRUE(Has(ini, "CloseExit=1")) << ini;
+    EXPECT_TRUE(Has(ini, "AutoUpdate=0")) << ini;
+    EXPECT_TRUE(Has(ini, "ExplortPath=" + output)) << ini;
+    // The close button now hides to the tray instead of ending the program.
+    EXPECT_EQ(program->Ask("click MainWnd btn_close"), "ok");
+    EXPECT_TRUE(program->AskUntil("state", [](const std::string& r) { return StateIs(r, "tray", "1"); }));
+    EXPECT_EQ(program->Ask("command 4097"), "ok");
+    EXPECT_EQ(program->WaitExit(), 0);
+  }
+  auto program = Start();
+  EXPECT_EQ(program->Ask("click MainWnd btn_more"), "ok");
+  EXPECT_TRUE(program->AskUntil("visible DuiMenuWnd", [](const std::string& r) { return r == "1"; }));
+  EXPECT_EQ(program->Ask("click DuiMenuWnd menuitem_set"), "ok");
+  EXPECT_TRUE(program->AskUntil("visible UserCenterPage", [](const std::string& r) { return r == "1"; }));
+  EXPECT_EQ(program->Ask("selected UserCenterPage opt_close_hide"), "1");
+  EXPECT_EQ(program->Ask("selected UserCenterPage opt_close_exit"), "0");
+  EXPECT_EQ(program->Ask("selected UserCenterPage opt_auto_update"), "0");
+  EXPECT_EQ(program->Ask("text UserCenterPage lb_path"), root_ / "译文 output");
+}
+
+TEST_F(QuilloraProgram, StartsWhenTheSingleInstanceGuardCannotBeSetUp) {
+  const std::string notAFolder = root_ / "runtime-file";
+  std::ofstream(notAFolder) << "x";
+  machine_.runtime = notAFolder;
+  auto program = Start();
+  EXPECT_TRUE(StateIs(program->Ask("state"), "visible", "1"));
+}
+
+TEST_F(QuilloraProgram, BrokenSkinsEndTheStartWithTheErrorTextAndWriteNothing) {
+  const std::string before = ReadFile(SetIni());
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> damage;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"missing folder", [](const std::string& skin) { fs::remove_all(skin); }, "加载资源文件失败：main.xml"},
+      {"damaged main.xml", [](const std::string& skin) { std::ofstream(skin + "/main.xml") << "<Window><Vertical"; },
+       "加载资源文件失败：main.xml"},
+      {"damaged guide", [](const std::string& skin) { std::ofstream(skin + "/MaindGuide.xml") << "<VerticalLayout"; },
+       "加载资源文件失败：MaindGuide.xml"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(root_ / "bin");
+    machine_.programFolder = CopyProgram(c.damage);
+    RunningProgram program(machine_, false);
+    EXPECT_EQ(program.WaitExit(), 1);
+    EXPECT_TRUE(Has(program.ErrorText(), c.text)) << program.ErrorText();
+    EXPECT_EQ(ReadFile(SetIni()), before);
+  }
+}
+
+}  // namespace
+}  // namespace quillora::e2e

@@ -1,0 +1,14 @@
+#pragma once
+// Shared by the fuzz harnesses: a broken property stops the run like a crash,
+// so libFuzzer keeps the input that shows it.
+#include <cstdio>
+#include <cstdlib>
+
+#define FUZZ_CHECK(condition)                                                     \
+  do {                                                                            \
+    if (!(condition)) {                                                           \
+      std::fprintf(stderr, "property broken: %s (%s:%d)\n", #condition, __FILE__, \
+                   __LINE__);                                                     \
+      std::abort();                                                               \
+    }                                                                             \
+  } while (0)
