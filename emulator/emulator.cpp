@@ -621,7 +621,10 @@ ServiceSettings Emulator::Impl::Settings() const {
   s.statsBase = Base("https", statsPort);
   s.updateBase = Base("http", updatePort);
   s.chatPage = s.pageBase + "/chat";
-  s.qqAuthBase = s.pageBase;  // the pages server stands in for the QQ sign-in page
+  // No QQ platform here: its sign-in page address points at the pages
+  // server, so nothing leaves the machine (confirm QQ sign-ins through the
+  // control port or the qqlogin page).
+  s.qqAuthBase = s.pageBase;
   s.caFile = tls.caFile;
   return s;
 }

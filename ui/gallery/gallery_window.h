@@ -33,6 +33,10 @@ class GalleryWnd : public CWindowImplBaseUI {
   void OnTimer(TNotifyUI& msg);
   void OnAnyClick(TNotifyUI& msg);
   void OnItemSelect(TNotifyUI& msg);
+  void OnOpenFile(TNotifyUI& msg);
+  void OnPickFolder(TNotifyUI& msg);
+  // The float over the rich edit: shown and hidden (clicking it hides it).
+  void OnToggleFloat(TNotifyUI& msg);
   LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
   int ticks = 0;

@@ -388,6 +388,24 @@ void CNativeEditHost::SetFont(const QFont& f) {
   }
 }
 
+bool CNativeEditHost::SetCover(const QRegion& cover) {
+  if (cover == cover_) return false;
+  cover_ = cover;
+  return true;
+}
+
+void CNativeEditHost::Place(const QRect& rc, bool show) {
+  if (!widget_) return;
+  const QRegion visible = show ? QRegion(rc).subtracted(cover_) : QRegion();
+  show = !visible.isEmpty();
+  if (show) {
+    widget_->setGeometry(rc);
+    if (visible == QRegion(rc)) widget_->clearMask();
+    else widget_->setMask(visible.translated(-rc.topLeft()));
+  }
+  if (widget_->isVisibleTo(widget_->parentWidget()) != show) widget_->setVisible(show);
+}
+
 void CNativeEditHost::SetMaxChar(int n) {
   maxChar_ = std::max(0, n);
   if (Line()) line_->setMaxLength(maxChar_ > 0 ? maxChar_ : 32767);
@@ -601,10 +619,15 @@ void CWindowHost::paintEvent(QPaintEvent* e) {
   if (!pm_) return;
   if (pm_->layoutScheduled_) pm_->UpdateLayout();
   QPainter painter(this);
+  const SIZE round = pm_->GetRoundCorner();
+  const qreal rx = pm_->ScaleValue(round.cx) / 2.0, ry = pm_->ScaleValue(round.cy) / 2.0;
+  // A translucent window starts clear: give it the window colour inside its outline.
+  if (smoothCorners_) painter.fillPath(RoundedOutline(QRectF(rect()), rx, ry), palette().window());
   CRenderContext ctx(painter, pm_);
   RECT paint = FromQRect(e->rect());
   if (CControlUI* root = pm_->GetRoot()) root->DoPaint(ctx, paint);
   if (pm_->IsFocusRingShown()) PaintFocusRing(painter);
+  if (smoothCorners_) CutRoundCorners(painter, QRectF(rect()), rx, ry);
 }
 
 void CWindowHost::PaintFocusRing(QPainter& painter) {
@@ -624,7 +647,12 @@ void CWindowHost::PaintFocusRing(QPainter& painter) {
 }
 
 void CWindowHost::mouseMoveEvent(QMouseEvent* e) {
+  if (frameDrag_.Active()) {
+    frameDrag_.Follow(e->globalPosition());
+    return;
+  }
   QPoint p = e->position().toPoint();
+  ShowFrameCursor(p);
   Send(WM_MOUSEMOVE, 0, MAKELPARAM(p.x(), p.y()));
 }
 
@@ -647,10 +675,15 @@ bool CWindowHost::InCaption(QPoint pt) const {
 void CWindowHost::mousePressEvent(QMouseEvent* e) {
   QPoint p = e->position().toPoint();
   if (e->button() == Qt::LeftButton) {
+    // The sizebox borders and the title bar belong to the window, not to its
+    // controls: the press starts a resize or a move and the controls never
+    // see it (no half-finished click).
+    if (Qt::Edges edges = SizeBoxEdgesAt(p)) {
+      frameDrag_.Begin(edges, e->globalPosition());
+      return;
+    }
     if (InCaption(p)) {
-      // The title bar belongs to the window, not to its controls: the press
-      // starts a move and the controls never see it (no half-finished click).
-      if (windowHandle() && !QGuiApplication::platformName().contains("offscreen")) windowHandle()->startSystemMove();
+      frameDrag_.Begin({}, e->globalPosition());
       return;
     }
     Send(WM_LBUTTONDOWN, 0, MAKELPARAM(p.x(), p.y()));
@@ -660,6 +693,10 @@ void CWindowHost::mousePressEvent(QMouseEvent* e) {
 }
 
 void CWindowHost::mouseReleaseEvent(QMouseEvent* e) {
+  if (frameDrag_.Active() && e->button() == Qt::LeftButton) {
+    frameDrag_.End();
+    return;
+  }
   QPoint p = e->position().toPoint();
   if (e->button() == Qt::LeftButton) Send(WM_LBUTTONUP, 0, MAKELPARAM(p.x(), p.y()));
   else if (e->button() == Qt::RightButton) Send(WM_RBUTTONUP, 0, MAKELPARAM(p.x(), p.y()));
@@ -667,6 +704,11 @@ void CWindowHost::mouseReleaseEvent(QMouseEvent* e) {
 
 void CWindowHost::mouseDoubleClickEvent(QMouseEvent* e) {
   QPoint p = e->position().toPoint();
+  if (e->button() == Qt::LeftButton && InCaption(p)) {
+    frameDrag_.End();
+    if (CanMaximize()) Send(WM_SYSCOMMAND, isMaximized() ? SC_RESTORE : SC_MAXIMIZE, 0);
+    return;
+  }
   if (e->button() == Qt::LeftButton) Send(WM_LBUTTONDBLCLK, 0, MAKELPARAM(p.x(), p.y()));
 }
 
@@ -675,6 +717,11 @@ void CWindowHost::wheelEvent(QWheelEvent* e) {
   int delta = e->angleDelta().y();
   if (delta == 0) delta = e->angleDelta().x();
   Send(WM_MOUSEWHEEL, delta > 0 ? 1 : 0, MAKELPARAM(p.x(), p.y()));
+}
+
+void CWindowHost::changeEvent(QEvent* e) {
+  if (e->type() == QEvent::WindowStateChange) SyncMaxRestoreButtons();
+  QWidget::changeEvent(e);
 }
 
 void CWindowHost::leaveEvent(QEvent*) { Send(WM_MOUSELEAVE, 0, 0); }
@@ -699,9 +746,14 @@ void CWindowHost::ApplyRoundCorner() {
     clearMask();
     return;
   }
-  QPainterPath path;
-  path.addRoundedRect(QRectF(rect()), pm_->ScaleValue(rc.cx) / 2.0, pm_->ScaleValue(rc.cy) / 2.0);
-  setMask(QRegion(path.toFillPolygon().toPolygon()));
+  if (!smoothCorners_ && !testAttribute(Qt::WA_WState_Created) && CompositorRunning()) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    smoothCorners_ = true;
+  }
+  if (smoothCorners_) return;  // cut while painting
+  setMask(QRegion(RoundedOutline(QRectF(rect()), pm_->ScaleValue(rc.cx) / 2.0, pm_->ScaleValue(rc.cy) / 2.0)
+                      .toFillPolygon()
+                      .toPolygon()));
 }
 
 void CWindowHost::closeEvent(QCloseEvent* e) {
