@@ -4,9 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <climits>
 #include <cerrno>
 #include <cstdio>
+#include <limits>
+#include <memory>
 #include <mutex>
 #include <system_error>
 
@@ -149,7 +150,6 @@ struct FileSink {
   std::FILE* file = nullptr;
   std::uint64_t written = 0;
   std::uint64_t limit = 0;
-  bool overLimit = false;
 };
 
 // CURLOPT_WRITEFUNCTION into a FileSink; a short write (full disk) or a body
@@ -157,10 +157,7 @@ struct FileSink {
 size_t WriteFile(char* ptr, size_t size, size_t count, void* userdata) {
   auto* sink = static_cast<FileSink*>(userdata);
   const size_t n = size * count;
-  if (n > sink->limit - sink->written) {
-    sink->overLimit = true;
-    return 0;
-  }
+  if (n > sink->limit - sink->written) return 0;
   if (std::fwrite(ptr, 1, n, sink->file) != n) return 0;
   sink->written += n;
   return n;
@@ -235,7 +232,8 @@ bool DownloadToFile(const std::string& url, const std::filesystem::path& path, c
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_WRITEFUNCTION, &WriteFile) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_WRITEDATA, &sink) == CURLE_OK;
   // An announced length over the bound is refused before any byte is written.
-  const auto announcedLimit = static_cast<curl_off_t>(std::min<std::uint64_t>(maxBytes, INT64_MAX));
+  const auto announcedLimit = static_cast<curl_off_t>(
+      std::min<std::uint64_t>(maxBytes, static_cast<std::uint64_t>(std::numeric_limits<curl_off_t>::max())));
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_MAXFILESIZE_LARGE, announcedLimit) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_CONNECTTIMEOUT_MS, 10000L) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_LOW_SPEED_LIMIT, 1024L) == CURLE_OK;
