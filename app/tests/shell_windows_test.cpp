@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <thread>
 
@@ -390,3 +392,14 @@ TEST_F(UserCentre, UserTabShowsTheAccountAndTheUnboundLine) {
 
 }  // namespace
 }  // namespace quillora
+
+// The main window starts the update check on a thread of its own that is
+// never joined, as in the program; the test process ends the same way the
+// program does, without tearing down what that thread may still use.
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  const int code = RUN_ALL_TESTS();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::_Exit(code);
+}
