@@ -95,13 +95,22 @@ void WriteDebugLine(std::int32_t kind, const std::string& response) {
   std::fprintf(stderr, "\naccount answer %d: %s\n", static_cast<int>(kind), shown.c_str());
 }
 
+bool IsVipAnswer(const Json::Value& answer) {
+  const Json::Value info = JsonObject(answer, "userinfo").value_or(Json::Value());
+  if (JsonString(info, "isvip") == "1") return true;
+  const Json::Value* vip = info.isObject() ? info.find("isvip", "isvip" + 5) : nullptr;
+  return vip != nullptr && vip->isNumeric() && vip->asDouble() == 1;
+}
+
 const char* MethodOf(LoginType type) {
   if (type == LoginType::QQ) return "qq";
   if (type == LoginType::WeChat) return "weixin";
   return "mobile";
 }
 
-AccountServiceOptions DefaultOptions() {
+}  // namespace
+
+AccountServiceOptions AccountService::DefaultOptions() {
   AppConfig& config = AppConfig::Instance();
   const SoftwareIdentity id = config.GetSoftwareIdentity();
   AccountServiceOptions o;
@@ -121,8 +130,6 @@ AccountServiceOptions DefaultOptions() {
   o.debugLog = debug != nullptr && *debug != '\0' && std::string(debug) != "0";
   return o;
 }
-
-}  // namespace
 
 AccountService& AccountService::Instance() {
   // Function-local static: its initialisation is the creation lock.
@@ -290,6 +297,7 @@ void AccountService::Dispatch(std::int32_t kind, std::int32_t userValue, const s
   report.arrived = response != kSubstituteAnswer;
   if (const std::optional<Json::Value> answer = ParseJsonAnswer(response)) {
     report.code = StrictCode(*answer);
+    report.vip = IsVipAnswer(*answer);
     Handle(kind, report.code.value_or(0), *answer, userValue, report.arrived && report.code.has_value());
   }
   std::function<void(const AnswerReport&)> observer;

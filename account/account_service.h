@@ -54,6 +54,7 @@ struct AnswerReport {
   std::int32_t userValue = 0;
   bool arrived = false;               // false: nothing arrived (transport failure)
   std::optional<std::int64_t> code;   // nothing: not JSON, or no integer "code"
+  bool vip = false;                   // the answer's user is a VIP ("userinfo"."isvip" 1)
 };
 
 class AccountService {
@@ -67,6 +68,8 @@ class AccountService {
   // events are sent (tools that share the settings turn them off).
   static void SetScreenSize(int width, int height);
   static void SetSendsStartEvents(bool send);
+  // The options Instance() uses (tools adjust them and build their own).
+  static AccountServiceOptions DefaultOptions();
 
   explicit AccountService(AccountServiceOptions options);
   ~AccountService();
@@ -106,6 +109,10 @@ class AccountService {
   // The AppLogin event; the fail reason is UTF-8 text ("0" when empty).
   void SendLoginStatistics(const std::string& method, bool success, const std::string& failReason,
                            bool vip = false);
+
+  // True while a statistics event is still on its way (tools wait for it
+  // before they end).
+  bool StatisticsInFlight() const { return statistics_.InFlight(); }
 
   // Called after every answer has been handled, on the transport's thread.
   void SetAnswerObserver(std::function<void(const AnswerReport&)> observer);

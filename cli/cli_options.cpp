@@ -51,7 +51,9 @@ std::string UsageText() {
          "  --help          print this text\n"
          "\n"
          "Exit status: 0 when every task succeeded, 1 when a task failed, 2 on a usage\n"
-         "error.\n";
+         "error.\n"
+         "\n"
+         "Signing in: quillora-cli login|bind|whoami|logout (see quillora-cli login --help).\n";
 }
 
 std::optional<CliOptions> ParseCommandLine(const std::vector<std::string>& args, std::string& error) {

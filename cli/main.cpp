@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/config/app_config.h"
+#include "cli/account_commands.h"
 #include "cli/cli_options.h"
 #include "common/ini.h"
 #include "service/task_naming.h"
@@ -167,7 +168,19 @@ int FailUsage(const CliOptions* options, const std::string& message) {
   return kExitUsage;
 }
 
+int RunAccount(const std::vector<std::string>& args) {
+  std::string error;
+  const std::optional<AccountCommand> command = ParseAccountCommand(args, error);
+  if (!command) {
+    std::fprintf(stderr, "%s: %s\nTry '%s %s --help'.\n", kProgramName, error.c_str(), kProgramName,
+                 args[0].c_str());
+    return kExitUsage;
+  }
+  return RunAccountCommand(*command);
+}
+
 int Run(const std::vector<std::string>& args) {
+  if (IsAccountCommand(args)) return RunAccount(args);
   std::string error;
   const std::optional<CliOptions> parsed = ParseCommandLine(args, error);
   if (!parsed) {

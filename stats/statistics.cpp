@@ -131,6 +131,14 @@ void StatisticsClient::OnAnswer(void* context, std::int32_t kind, std::int32_t u
   if (sendStart) self->SendStartEvent(startValue);
 }
 
+bool StatisticsClient::InFlight() const {
+  std::lock_guard lock(mutex_);
+  for (const auto& [kind, slot] : slots_) {
+    if (slot->Busy()) return true;
+  }
+  return false;
+}
+
 bool StatisticsClient::SendInstallEvent(std::int32_t userValue) {
   return Send(kInstallEventKind, userValue, StatisticsUrl(kInstallEventPath));
 }

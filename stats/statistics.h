@@ -88,6 +88,9 @@ class StatisticsClient {
   bool SendLoginEvent(std::string_view method, std::string_view isSuccess, std::string_view failReason,
                       std::string_view isVip, std::int32_t userValue);
 
+  // True while any event's exchange is running.
+  bool InFlight() const;
+
   // Abandons events in flight and stops the slots' threads; no answer is
   // delivered afterwards. The destructor does the same.
   void Shutdown();

@@ -1,16 +1,32 @@
 #include "ui/ui_attr.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
 namespace DirectUI {
+
+namespace {
+
+// strtol at `p`, clamped; `end` as strtol sets it.
+int ClampedLong(const char* p, char** end) {
+  const long v = std::strtol(p, end, 10);
+  return static_cast<int>(std::clamp<long>(v, -kMaxSkinNumber, kMaxSkinNumber));
+}
+
+}  // namespace
+
+int ParseInt(const std::string& value) {
+  char* end = nullptr;
+  return ClampedLong(value.c_str(), &end);
+}
 
 RECT ParseRect(const std::string& value) {
   int v[4] = {0, 0, 0, 0};
   const char* p = value.c_str();
   for (int i = 0; i < 4 && *p; ++i) {
     char* end = nullptr;
-    v[i] = static_cast<int>(std::strtol(p, &end, 10));
+    v[i] = ClampedLong(p, &end);
     if (end == p) break;
     p = end;
     while (*p == ',' || *p == ' ') ++p;

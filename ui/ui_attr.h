@@ -8,7 +8,14 @@
 
 namespace DirectUI {
 
-// "l,t,r,b" (missing parts are 0).
+// Skin numbers are pixel sizes, counts and ids: each is clamped to this
+// magnitude, so that scaling a size for a high-DPI screen can never overflow.
+inline constexpr int kMaxSkinNumber = 1000000;
+
+// A decimal integer (leading blanks and a sign allowed, trailing text
+// ignored, 0 when there is none), clamped to +-kMaxSkinNumber.
+int ParseInt(const std::string& value);
+// "l,t,r,b" (missing parts are 0), each part clamped like ParseInt.
 RECT ParseRect(const std::string& value);
 // "#AARRGGBB", "#RRGGBB" (opaque), "0xAARRGGBB" or decimal.
 DWORD ParseColor(const std::string& value);

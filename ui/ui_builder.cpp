@@ -32,13 +32,31 @@ struct Node {
   }
 };
 
+// Limits that keep a damaged or hostile skin from exhausting the stack,
+// memory or time: real skins nest a few dozen levels and hold a few hundred
+// controls.
+constexpr size_t kMaxNesting = 256;
+constexpr int kMaxControls = 100000;
+constexpr int kMaxIncludeCount = 1000;
+
+std::string Where(const std::string& origin, qint64 line, qint64 column) {
+  return origin + ":" + std::to_string(line) + ":" + std::to_string(column) + ": ";
+}
+
 std::unique_ptr<Node> ParseXml(const QByteArray& data, const std::string& origin, std::string& error) {
   QXmlStreamReader xml(data);
   std::unique_ptr<Node> root;
   std::vector<Node*> stack;
+  int elements = 0;
   while (!xml.atEnd()) {
     auto token = xml.readNext();
     if (token == QXmlStreamReader::StartElement) {
+      if (stack.size() >= kMaxNesting || ++elements > kMaxControls) {
+        error = Where(origin, xml.lineNumber(), xml.columnNumber()) +
+                (stack.size() >= kMaxNesting ? "elements nested deeper than " + std::to_string(kMaxNesting)
+                                             : "more than " + std::to_string(kMaxControls) + " elements");
+        return nullptr;
+      }
       auto node = std::make_unique<Node>();
       node->name = FromQ(xml.name().toString());
       node->line = xml.lineNumber();
@@ -57,8 +75,7 @@ std::unique_ptr<Node> ParseXml(const QByteArray& data, const std::string& origin
     }
   }
   if (xml.hasError()) {
-    error = origin + ":" + std::to_string(xml.lineNumber()) + ":" + std::to_string(xml.columnNumber()) + ": " +
-            FromQ(xml.errorString());
+    error = Where(origin, xml.lineNumber(), xml.columnNumber()) + FromQ(xml.errorString());
     return nullptr;
   }
   if (!root) {
@@ -91,10 +108,37 @@ class Builder {
 
  private:
   bool Fail(const std::string& origin, const Node& n, const std::string& what) {
-    if (!failed_) error_ = origin + ":" + std::to_string(n.line) + ":" + std::to_string(n.column) + ": " + what;
+    if (!failed_) error_ = Where(origin, n.line, n.column) + what;
     failed_ = true;
     return false;
   }
+
+  // Every control built and every file included counts against one budget, so
+  // that repeated includes of files without controls are bounded too.
+  bool CountPiece(const std::string& origin, const Node& n) {
+    if (++pieces_ <= kMaxControls) return true;
+    return Fail(origin, n, "more than " + std::to_string(kMaxControls) + " controls and includes");
+  }
+
+  // Counts the controls built and how deep they sit, across included files;
+  // false (after failing the build) when either goes past its limit.
+  class Nesting {
+   public:
+    Nesting(Builder& b, const std::string& origin, const Node& n) : b_(b) {
+      ++b_.nesting_;
+      if (b_.nesting_ > static_cast<int>(kMaxNesting)) {
+        b_.Fail(origin, n, "controls nested deeper than " + std::to_string(kMaxNesting));
+      } else {
+        b_.CountPiece(origin, n);
+      }
+    }
+    ~Nesting() { --b_.nesting_; }
+    Nesting(const Nesting&) = delete;
+    Nesting& operator=(const Nesting&) = delete;
+
+   private:
+    Builder& b_;
+  };
 
   // Processes the children of `n`. At window level the first control built is
   // the root; further top-level controls are an error.
@@ -105,7 +149,7 @@ class Builder {
       const Node& c = *child;
       if (c.name == "Font") {
         if (pm_) {
-          pm_->AddFont(std::atoi(c.Attr("id").c_str()), c.Attr("name"), std::atoi(c.Attr("size").c_str()),
+          pm_->AddFont(ParseInt(c.Attr("id")), c.Attr("name"), ParseInt(c.Attr("size")),
                        ParseBool(c.Attr("bold")), ParseBool(c.Attr("underline")), ParseBool(c.Attr("italic")),
                        ParseBool(c.Attr("default")));
         }
@@ -117,7 +161,11 @@ class Builder {
       }
       if (c.name == "Image" || c.name == "Window") continue;
       if (c.name == "Include") {
-        int count = c.Has("count") ? std::max(1, std::atoi(c.Attr("count").c_str())) : 1;
+        const int count = c.Has("count") ? std::max(1, ParseInt(c.Attr("count"))) : 1;
+        if (count > kMaxIncludeCount) {
+          Fail(origin, c, "include count over " + std::to_string(kMaxIncludeCount));
+          return nullptr;
+        }
         for (int i = 0; i < count && !failed_; ++i) {
           CControlUI* made = BuildInclude(c, origin, windowLevel ? nullptr : parent);
           if (failed_) return nullptr;
@@ -147,6 +195,7 @@ class Builder {
   }
 
   CControlUI* BuildInclude(const Node& inc, const std::string& origin, CControlUI* parent) {
+    if (!CountPiece(origin, inc)) return nullptr;
     if (++depth_ > 16) {
       Fail(origin, inc, "includes nested too deeply");
       return nullptr;
@@ -175,6 +224,8 @@ class Builder {
   }
 
   CControlUI* BuildElement(const Node& n, const std::string& origin, CControlUI* parent) {
+    const Nesting nesting(*this, origin, n);
+    if (failed_) return nullptr;
     if (IsConfigElement(n.name)) {
       Fail(origin, n, "element '" + n.name + "' cannot stand here");
       return nullptr;
@@ -235,7 +286,9 @@ class Builder {
   CPaintManagerUI* pm_;
   std::string& error_;
   bool failed_ = false;
-  int depth_ = 0;
+  int depth_ = 0;    // includes
+  int nesting_ = 0;  // controls, across includes
+  int pieces_ = 0;    // controls and includes
 };
 
 }  // namespace

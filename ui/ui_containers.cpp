@@ -249,7 +249,7 @@ void CContainerUI::DoEvent(TEventUI& event) {
 
 void CContainerUI::SetAttribute(const std::string& name, const std::string& value) {
   if (name == "inset") SetInset(ParseRect(value));
-  else if (name == "childpadding") SetChildPadding(std::atoi(value.c_str()));
+  else if (name == "childpadding") SetChildPadding(ParseInt(value));
   else if (name == "vscrollbar") EnableScroll(ParseBool(value), hScroll_);
   else if (name == "hscrollbar") EnableScroll(vScroll_, ParseBool(value));
   else if (name == "mousechild") { /* children always receive the mouse */ }
@@ -456,7 +456,7 @@ bool CTabLayoutUI::SelectItem(CControlUI* control) { return SelectItem(GetItemIn
 
 void CTabLayoutUI::SetAttribute(const std::string& name, const std::string& value) {
   if (name == "selectedid") {
-    int i = std::atoi(value.c_str());
+    int i = ParseInt(value);
     pendingSel_ = i;
     if (i >= 0 && i < GetCount()) SelectItem(i);
   } else {

@@ -37,7 +37,7 @@ TImageInfo TImageInfo::Parse(const std::string& attr) {
     } else if (key == "corner") {
       info.corner = ParseRect(value);
     } else if (key == "fade") {
-      info.fade = std::clamp(std::atoi(value.c_str()), 0, 255);
+      info.fade = std::clamp(ParseInt(value), 0, 255);
     }
   }
   return info;
@@ -223,12 +223,12 @@ void CControlUI::SetAttribute(const std::string& name, const std::string& value)
     NeedParentUpdate();
   } else if (name == "float") SetFloat(ParseBool(value));
   else if (name == "padding") SetPadding(ParseRect(value));
-  else if (name == "width") SetFixedWidth(std::atoi(value.c_str()));
-  else if (name == "height") SetFixedHeight(std::atoi(value.c_str()));
-  else if (name == "minwidth") SetMinWidth(std::atoi(value.c_str()));
-  else if (name == "maxwidth") SetMaxWidth(std::atoi(value.c_str()));
-  else if (name == "minheight") SetMinHeight(std::atoi(value.c_str()));
-  else if (name == "maxheight") SetMaxHeight(std::atoi(value.c_str()));
+  else if (name == "width") SetFixedWidth(ParseInt(value));
+  else if (name == "height") SetFixedHeight(ParseInt(value));
+  else if (name == "minwidth") SetMinWidth(ParseInt(value));
+  else if (name == "maxwidth") SetMaxWidth(ParseInt(value));
+  else if (name == "minheight") SetMinHeight(ParseInt(value));
+  else if (name == "maxheight") SetMaxHeight(ParseInt(value));
   else if (name == "visible") SetVisible(ParseBool(value));
   else if (name == "enabled") SetEnabled(ParseBool(value));
   else if (name == "mouse") SetMouseEnabled(ParseBool(value));
@@ -236,7 +236,7 @@ void CControlUI::SetAttribute(const std::string& name, const std::string& value)
   else if (name == "bkcolor") SetBkColor(ParseColor(value));
   else if (name == "bkimage") SetBkImage(value);
   else if (name == "bordercolor") SetBorderColor(ParseColor(value));
-  else if (name == "bordersize") SetBorderSize(std::atoi(value.c_str()));
+  else if (name == "bordersize") SetBorderSize(ParseInt(value));
   else if (name == "borderround") {
     RECT rc = ParseRect(value);
     SetBorderRound({rc.left, rc.top});

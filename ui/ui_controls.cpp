@@ -144,7 +144,7 @@ void CLabelUI::SetAttribute(const std::string& name, const std::string& value) {
       textStyle_ &= ~DT_WORDBREAK;
       textStyle_ |= DT_SINGLELINE;
     }
-  } else if (name == "font") SetFont(std::atoi(value.c_str()));
+  } else if (name == "font") SetFont(ParseInt(value));
   else if (name == "textcolor") SetTextColor(ParseColor(value));
   else if (name == "disabledtextcolor") SetDisabledTextColor(ParseColor(value));
   else if (name == "textpadding") SetTextPadding(ParseRect(value));
@@ -437,10 +437,10 @@ void CEditBaseUI::SetAttribute(const std::string& name, const std::string& value
   else if (name == "password") {
     password_ = ParseBool(value);
     if (host_ && host_->Line()) host_->Line()->setEchoMode(password_ ? QLineEdit::Password : QLineEdit::Normal);
-  } else if (name == "maxchar") SetMaxChar(std::atoi(value.c_str()));
+  } else if (name == "maxchar") SetMaxChar(ParseInt(value));
   else if (name == "tipvalue" || name == "prompt") SetTipValue(value);
   else if (name == "textcolor") SetTextColor(ParseColor(value));
-  else if (name == "font") SetFont(std::atoi(value.c_str()));
+  else if (name == "font") SetFont(ParseInt(value));
   else if (name == "bkcolor") {
     CLabelUI::SetAttribute(name, value);
     ApplyLook();
@@ -630,7 +630,7 @@ void CListUI::DoEvent(TEventUI& event) {
 void CListUI::SetAttribute(const std::string& name, const std::string& value) {
   if (name == "itemselectedbkcolor") selectedBk_ = ParseColor(value);
   else if (name == "itemhotbkcolor") hotBk_ = ParseColor(value);
-  else if (name == "itemheight") itemHeight_ = std::max(1, std::atoi(value.c_str()));
+  else if (name == "itemheight") itemHeight_ = std::max(1, ParseInt(value));
   else CVerticalLayoutUI::SetAttribute(name, value);
 }
 
@@ -759,19 +759,19 @@ bool CComboUI::SetDropAttribute(const std::string& name, const std::string& valu
     AppendAttribute(dropListAttrs_, name, value);
   else if (name == "itemtextcolor") AppendAttribute(dropItemAttrs_, "textcolor", value);
   else if (name == "itemtextpadding") AppendAttribute(dropItemAttrs_, "textpadding", value);
-  else if (name == "itemfont") itemFont_ = std::atoi(value.c_str());
+  else if (name == "itemfont") itemFont_ = ParseInt(value);
   else return false;
   return true;
 }
 void CComboUI::SetAttribute(const std::string& name, const std::string& value) {
-  if (name == "font") font_ = std::atoi(value.c_str());
+  if (name == "font") font_ = ParseInt(value);
   else if (name == "textcolor") textColor_ = ParseColor(value);
   else if (name == "textpadding") rcTextPadding_ = ParseRect(value);
   else if (name == "normalimage") normalImage_ = value;
   else if (name == "hotimage") hotImage_ = value;
   else if (SetDropAttribute(name, value)) return;
   else if (name == "selectedid") {
-    int i = std::atoi(value.c_str());
+    int i = ParseInt(value);
     curSel_ = i;  // rows are added later by the builder
   } else CContainerUI::SetAttribute(name, value);
 }

@@ -156,18 +156,20 @@ HWND CWindowWnd::Create(HWND parent, const std::string& name, DWORD style, DWORD
   host_->setObjectName(ToQ(GetWindowClassName()));
   host_->setWindowTitle(ToQ(name));
   host_->setProperty("duiHandle", QVariant::fromValue(reinterpret_cast<quintptr>(hwnd_)));
-  if (CWindowHost* owner = HostFromHandle(parent)) {
-    // Keep the window above its owner without Qt owning it: the window's
-    // life is ours to manage.
-    host_->winId();
-    if (owner->windowHandle() && host_->windowHandle()) host_->windowHandle()->setTransientParent(owner->windowHandle());
-  }
   explicitSize_ = cx != CW_USEDEFAULT && cy != CW_USEDEFAULT && cx > 0 && cy > 0;
   if (explicitSize_) host_->resize(cx, cy);
   if (x != CW_USEDEFAULT && y != CW_USEDEFAULT) host_->move(x, y);
   HWND self = hwnd_;
   SendMessage(WM_CREATE, 0, 0);
   if (!IsWindow(self)) return nullptr;  // destroyed during creation
+  // The native window is made only now that the skin has said how it is
+  // shaped (a translucent window cannot be made so later).
+  if (CWindowHost* owner = HostFromHandle(parent)) {
+    // Keep the window above its owner without Qt owning it: the window's
+    // life is ours to manage.
+    host_->winId();
+    if (owner->windowHandle() && host_->windowHandle()) host_->windowHandle()->setTransientParent(owner->windowHandle());
+  }
   if (style & WS_DISABLED) host_->setEnabled(false);
   if (style & WS_VISIBLE) ShowWindow(true, true);
   return hwnd_;

@@ -1,7 +1,6 @@
 #include "account/tests/account_test_support.h"
 
 #include <filesystem>
-#include <regex>
 #include <thread>
 
 #include "service/transport/remote_services.h"
@@ -133,10 +132,13 @@ std::vector<std::string> AccountFixture::MemberOrder(const std::string& endpoint
   const auto requests = emu_->Requests("/api/v4/" + endpoint);
   std::vector<std::string> keys;
   if (requests.empty()) return keys;
-  static const std::regex member("\"([a-z_]+)\":\"");
+  // Bodies are flat objects of strings: every key is a quoted text followed
+  // by a colon.
   const std::string& body = requests.back().body;
-  for (auto it = std::sregex_iterator(body.begin(), body.end(), member); it != std::sregex_iterator(); ++it)
-    keys.push_back((*it)[1]);
+  for (size_t colon = body.find("\":"); colon != std::string::npos; colon = body.find("\":", colon + 2)) {
+    const size_t open = body.rfind('"', colon - 1);
+    if (open != std::string::npos) keys.push_back(body.substr(open + 1, colon - open - 1));
+  }
   return keys;
 }
 

@@ -26,6 +26,8 @@ DUI_ON_CLICK_CTRNAME("btn_menu", OnMenuButton)
 DUI_ON_MSGTYPE(DUI_MSGTYPE_MENU, OnMenuItem)
 DUI_ON_MSGTYPE(DUI_MSGTYPE_TIMER, OnTimer)
 DUI_ON_MSGTYPE(DUI_MSGTYPE_ITEMSELECT, OnItemSelect)
+DUI_ON_CLICK_CTRNAME("btn_open_file", OnOpenFile)
+DUI_ON_CLICK_CTRNAME("btn_pick_folder", OnPickFolder)
 DUI_END_MESSAGE_MAP()
 
 void GalleryWnd::InitWindow() {
@@ -87,6 +89,21 @@ void GalleryWnd::OnItemSelect(TNotifyUI& msg) {
   CControlUI* item = box ? box->GetItemAt(static_cast<int>(msg.wParam)) : nullptr;
   if (status_ && item) status_->SetText("选择：" + item->GetText());
 }
+
+namespace {
+void ShowPicked(CPaintManagerUI& pm, const std::string& path) {
+  if (auto* l = static_cast<CLabelUI*>(pm.FindControl("lb_picked"))) l->SetText(path.empty() ? "已取消" : path);
+}
+}  // namespace
+
+void GalleryWnd::OnOpenFile(TNotifyUI&) {
+  OpenFileOptions opts;
+  opts.filters = {{"文档 (WORD, EXCEL, PPT, PDF)", "*.doc;*.docx;*.xls;*.xlsx;*.ppt;*.pptx;*.pdf"},
+                  {"图片文件 (PNG, JPG, BMP)", "*.png;*.jpg;*.bmp;"}};
+  ShowPicked(m_pm, OpenFileDialog(GetHWND(), opts));
+}
+
+void GalleryWnd::OnPickFolder(TNotifyUI&) { ShowPicked(m_pm, BrowseForFolder(GetHWND(), "从下面选文件夹目录:")); }
 
 LRESULT GalleryWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_DROPFILES) {

@@ -33,6 +33,8 @@ class GalleryWnd : public CWindowImplBaseUI {
   void OnTimer(TNotifyUI& msg);
   void OnAnyClick(TNotifyUI& msg);
   void OnItemSelect(TNotifyUI& msg);
+  void OnOpenFile(TNotifyUI& msg);
+  void OnPickFolder(TNotifyUI& msg);
   LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
   int ticks = 0;

@@ -601,10 +601,15 @@ void CWindowHost::paintEvent(QPaintEvent* e) {
   if (!pm_) return;
   if (pm_->layoutScheduled_) pm_->UpdateLayout();
   QPainter painter(this);
+  const SIZE round = pm_->GetRoundCorner();
+  const qreal rx = pm_->ScaleValue(round.cx) / 2.0, ry = pm_->ScaleValue(round.cy) / 2.0;
+  // A translucent window starts clear: give it the window colour inside its outline.
+  if (smoothCorners_) painter.fillPath(RoundedOutline(QRectF(rect()), rx, ry), palette().window());
   CRenderContext ctx(painter, pm_);
   RECT paint = FromQRect(e->rect());
   if (CControlUI* root = pm_->GetRoot()) root->DoPaint(ctx, paint);
   if (pm_->IsFocusRingShown()) PaintFocusRing(painter);
+  if (smoothCorners_) CutRoundCorners(painter, QRectF(rect()), rx, ry);
 }
 
 void CWindowHost::PaintFocusRing(QPainter& painter) {
@@ -699,9 +704,14 @@ void CWindowHost::ApplyRoundCorner() {
     clearMask();
     return;
   }
-  QPainterPath path;
-  path.addRoundedRect(QRectF(rect()), pm_->ScaleValue(rc.cx) / 2.0, pm_->ScaleValue(rc.cy) / 2.0);
-  setMask(QRegion(path.toFillPolygon().toPolygon()));
+  if (!smoothCorners_ && !testAttribute(Qt::WA_WState_Created) && CompositorRunning()) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    smoothCorners_ = true;
+  }
+  if (smoothCorners_) return;  // cut while painting
+  setMask(QRegion(RoundedOutline(QRectF(rect()), pm_->ScaleValue(rc.cx) / 2.0, pm_->ScaleValue(rc.cy) / 2.0)
+                      .toFillPolygon()
+                      .toPolygon()));
 }
 
 void CWindowHost::closeEvent(QCloseEvent* e) {

@@ -84,7 +84,11 @@ class CWindowHost : public QWidget {
   ModalState* modal = nullptr;
   bool keyReachedBase = false;  // the window base saw the key being delivered
   bool keyConsumed = false;     // the toolkit used it (focus moves, popup closes)
+  // Shapes the window for the skin's rounded corners: anti-aliased on a
+  // translucent window where a compositor runs (decided before the native
+  // window exists), a mask otherwise.
   void ApplyRoundCorner();
+  bool HasSmoothCorners() const { return smoothCorners_; }
   // Hands dropped files to the window (WM_DROPFILES); false when the window
   // refuses drops or nothing was dropped.
   bool DeliverDrop(const std::vector<std::string>& paths, POINT pt);
@@ -118,6 +122,7 @@ class CWindowHost : public QWidget {
   CWindowWnd* window_;
   CPaintManagerUI* pm_ = nullptr;
   HWND hwnd_;
+  bool smoothCorners_ = false;
 };
 
 // Window registry: handle → host. Lookups and posts are safe from any thread.
@@ -128,6 +133,13 @@ int KeyFromQt(int qtKey);
 // Screen-reader bridge: answers Qt's accessibility queries for windows with
 // their control trees (installed once); a control going away drops its entry.
 void InstallAccessibility();
+// Whether a compositor blends windows (translucent windows possible);
+// SetCompositorOverride(0 / 1) fixes the answer for tests, -1 asks the desktop.
+bool CompositorRunning();
+void SetCompositorOverride(int state);
+QPainterPath RoundedOutline(const QRectF& rect, qreal rx, qreal ry);
+// Clears what lies outside the rounded outline, anti-aliased.
+void CutRoundCorners(QPainter& p, const QRectF& rect, qreal rx, qreal ry);
 void AccessibleControlGone(CControlUI* control);
 void ResetQuitForTest();
 

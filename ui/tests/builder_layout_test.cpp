@@ -111,6 +111,51 @@ TEST_F(BuilderTest, IncludeCycleIsStopped) {
   EXPECT_NE(error.find("nested too deeply"), std::string::npos) << error;
 }
 
+TEST_F(BuilderTest, DeepOrHugeSkinsAreRefusedWithTheirPlace) {
+  const auto layouts = [](int levels, const std::string& middle = "") {
+    std::string xml;
+    for (int i = 0; i < levels; ++i) xml += "<VerticalLayout>";
+    xml += middle;
+    for (int i = 0; i < levels; ++i) xml += "</VerticalLayout>";
+    return xml;
+  };
+  ASSERT_NE(Build("<Window>" + layouts(200) + "</Window>"), nullptr) << error;
+  for (const int levels : {256, 50000}) {
+    EXPECT_EQ(Build("<Window>" + layouts(levels) + "</Window>"), nullptr) << levels;
+    EXPECT_EQ(error.rfind("test.xml:1:", 0), 0u) << error;
+    EXPECT_NE(error.find("nested deeper than 256"), std::string::npos) << error;
+  }
+  // Depth built up across included files counts too.
+  skin.Write("deep.xml", layouts(200));
+  EXPECT_EQ(Build("<Window>" + layouts(100, R"(<Include source="deep.xml"/>)") + "</Window>"), nullptr);
+  EXPECT_EQ(error.rfind("deep.xml:1:", 0), 0u) << error;
+  EXPECT_NE(error.find("controls nested deeper than 256"), std::string::npos) << error;
+
+  EXPECT_EQ(Build("<Window>\n  <Include source=\"deep.xml\" count=\"2000000000\"/>\n</Window>"), nullptr);
+  EXPECT_EQ(error.rfind("test.xml:2:", 0), 0u) << error;
+  EXPECT_NE(error.find("include count over"), std::string::npos) << error;
+
+  // Includes that build nothing still count: 1000 x 1000 x 1000 would never end.
+  skin.Write("none.xml", "<Window/>");
+  skin.Write("mid.xml", R"(<Window><Include source="none.xml" count="1000"/></Window>)");
+  skin.Write("top.xml", R"(<Window><Include source="mid.xml" count="1000"/></Window>)");
+  EXPECT_EQ(Build(R"(<Window><Include source="top.xml" count="1000"/></Window>)"), nullptr);
+  EXPECT_NE(error.find("more than 100000 controls and includes"), std::string::npos) << error;
+}
+
+TEST_F(BuilderTest, HugeNumbersAreClampedBeforeTheyAreScaled) {
+  CDialogBuilder b;
+  pm.SetDPIScale(200);
+  CControlUI* root = b.CreateFromText(
+      R"(<Window size="-5,99999999"><Control name="c" width="99999999999" height="4294967296"/></Window>)",
+      "test.xml", nullptr, &pm);
+  ASSERT_NE(root, nullptr) << b.GetLastError();
+  EXPECT_EQ(pm.GetInitSize(), (SIZE{-10, 2000000}));
+  EXPECT_EQ(root->GetFixedWidth(), 1000000);
+  EXPECT_EQ(root->GetFixedHeight(), 1000000);  // not wrapped to 0
+  delete root;
+}
+
 TEST_F(BuilderTest, VerticalFixedFlexiblePaddedAndFloating) {
   ASSERT_NE(Build(R"(<Window><VerticalLayout name="v" inset="10,10,10,10" childpadding="5">
       <Control name="fixed" height="40"/>
