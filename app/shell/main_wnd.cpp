@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "account/account_service.h"
 #include "account/session/user_session.h"
+#include "account/window/logon_wnd.h"
 #include "app/config/app_config.h"
 #include "app/shell/user_center_page.h"
 #include "app/shell/user_info_wnd.h"
@@ -103,6 +105,8 @@ void MainWnd::InitWindow() {
   ConfigureRemoteServices(config.GetServiceSettings());
   bridge_ = std::make_unique<workspace::TaskNotificationBridge>(m_pm);
   TransTaskManager::Instance().SetNotifier(bridge_.get());
+  // Its first creation sends the install (first run) and start events.
+  AccountService::Instance().SetMainWindow(this);
   if (CControlUI* version = m_pm.FindControl("lb_ver")) version->SetText("V" + config.GetVersion());
   RestoreSignIn();
   DragAcceptFiles(true);
@@ -141,6 +145,7 @@ void MainWnd::RestoreSignIn() {
   config.LoadSavedLogin();
   if (session.IsSignedIn() && !session.GetUserToken().empty()) {
     // The saved account shows at once; the profile refresh brings the rest.
+    AccountService::Instance().RefreshProfile(session.GetAccount(), session.GetUserToken(), 0);
   } else {
     session.Clear();
     config.SaveLogin();
@@ -184,7 +189,9 @@ void MainWnd::SetUserPicture(const std::string& userToken) {
   }
 }
 
-void MainWnd::OpenLoginWindow(int) {}
+void MainWnd::OpenLoginWindow(int mode) {
+  LogonWnd::Run(GetHWND(), mode == 1 ? LoginMode::Bind : LoginMode::SignIn);
+}
 
 void MainWnd::OnLogin(TNotifyUI&) { OpenLoginWindow(0); }
 
@@ -314,6 +321,7 @@ void MainWnd::OnFinalMessage(HWND hwnd) {
   tray_.Remove();
   // Reports of a task still running must not reach a window that is gone.
   if (bridge_) TransTaskManager::Instance().SetNotifier(nullptr);
+  AccountService::Instance().SetMainWindow(nullptr);
   CWindowImplBaseUI::OnFinalMessage(hwnd);
 }
 

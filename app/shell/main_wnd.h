@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "account/window_links.h"
 #include "ui/UIlib.h"
 
 namespace quillora {
@@ -29,7 +30,7 @@ inline constexpr DirectUI::WPARAM kTrayExitCommand = 4097;
 // The property by which the running window is recognised; its value is -1.
 inline constexpr char kInstanceMarker[] = "{3EDDADE6-86FA-4A45-8405-CB9D87FFE704}";
 
-class MainWnd : public DirectUI::CWindowImplBaseUI {
+class MainWnd : public DirectUI::CWindowImplBaseUI, public MainWindowLink {
  public:
   MainWnd();
   ~MainWnd() override;
@@ -48,7 +49,7 @@ class MainWnd : public DirectUI::CWindowImplBaseUI {
 
   // Asks for the user area to follow the session. Any thread: the refresh
   // itself runs on the window's thread.
-  void RefreshUserInfo();
+  void RefreshUserInfo() override;
   // Opens the sign-in window (mode 0) or the bind-mobile window (mode 1)
   // modally over this window.
   void OpenLoginWindow(int mode);

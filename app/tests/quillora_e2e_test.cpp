@@ -78,8 +78,15 @@ class QuilloraProgram : public ::testing::Test {
 };
 
 TEST_F(QuilloraProgram, FirstRunShowsTheGuideOnceAndRecordsIt) {
+  auto eventNames = [&] {
+    std::string names;
+    for (const emulator::StatsEvent& e : emulator_.StatsEvents()) names += e.name + " ";
+    return names;
+  };
   {
     auto program = Start();
+    EXPECT_TRUE(testing_support::EventuallyTrue([&] { return eventNames() == "AppInstall AppStart "; }))
+        << eventNames();
     EXPECT_TRUE(StateIs(program->Ask("state"), "guide", "1"));
     EXPECT_TRUE(Has(ReadFile(SetIni()), "FirstRun=1"));
     EXPECT_EQ(program->Ask("click MainWnd btn_close_guide"), "ok");
@@ -89,6 +96,8 @@ TEST_F(QuilloraProgram, FirstRunShowsTheGuideOnceAndRecordsIt) {
   }
   auto again = Start();
   EXPECT_TRUE(StateIs(again->Ask("state"), "guide", "0"));
+  EXPECT_TRUE(testing_support::EventuallyTrue([&] { return eventNames() == "AppInstall AppStart AppStart "; }))
+      << eventNames();
   EXPECT_EQ(again->Ask("text MainWnd lb_ver"), "V1.0.0");
 }
 
