@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <utility>
 
 #include "account/account_error_text.h"
@@ -56,9 +57,12 @@ bool IsWebAddress(const std::string& url) {
   return startsWith("http://") || startsWith("https://");
 }
 
+constexpr std::string_view kCodeKey = "code";
+constexpr std::string_view kVipKey = "isvip";
+
 // The "code" member when it is a JSON integer (not a real, not a string).
 std::optional<std::int64_t> StrictCode(const Json::Value& answer) {
-  const Json::Value* code = answer.find("code", "code" + 4);
+  const Json::Value* code = answer.find(kCodeKey.data(), kCodeKey.data() + kCodeKey.size());
   if (code == nullptr || !(code->type() == Json::intValue || code->type() == Json::uintValue)) return std::nullopt;
   if (!code->isInt64()) return std::nullopt;
   return code->asInt64();
@@ -98,7 +102,7 @@ void WriteDebugLine(std::int32_t kind, const std::string& response) {
 bool IsVipAnswer(const Json::Value& answer) {
   const Json::Value info = JsonObject(answer, "userinfo").value_or(Json::Value());
   if (JsonString(info, "isvip") == "1") return true;
-  const Json::Value* vip = info.isObject() ? info.find("isvip", "isvip" + 5) : nullptr;
+  const Json::Value* vip = info.isObject() ? info.find(kVipKey.data(), kVipKey.data() + kVipKey.size()) : nullptr;
   return vip != nullptr && vip->isNumeric() && vip->asDouble() == 1;
 }
 

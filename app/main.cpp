@@ -9,6 +9,9 @@ int main() {
   // Worker threads (an update check, account requests) may still be in
   // flight and are never joined; ending without running static destructors
   // keeps them from touching objects torn down under them.
-  std::fflush(nullptr);
+  // Not fflush(nullptr): that also locks standard input, which a reader
+  // thread may be blocked on.
+  std::fflush(stdout);
+  std::fflush(stderr);
   std::_Exit(code);
 }

@@ -323,22 +323,6 @@ void Emulator::Impl::RegisterPages(httplib::Server& s) {
   Route(s, "pages", "POST", R"(/scanlogin/([A-Za-z0-9]+)/confirm)", [confirm, done](const httplib::Request& req) {
     return done(confirm(req.matches[1], std::string()));
   });
-  // Stand-in for the QQ open platform's sign-in page: "signing in" there
-  // goes straight on to the service's QQ page given as redirect_uri. Only
-  // this server's own QQ page is followed.
-  Route(s, "pages", "GET", "/oauth2.0/show", [this](const httplib::Request& req) {
-    const std::string target = req.get_param_value("redirect_uri");
-    const std::string own = "http://127.0.0.1:" + std::to_string(pagesPort) + "/scanlogin/qqlogin?state=";
-    if (req.get_param_value("client_id").empty() || target.rfind(own, 0) != 0) {
-      Answer a = Html("QQ sign-in", "<p>Unknown application or return address.</p>");
-      a.status = 400;
-      return a;
-    }
-    Answer a = Html("QQ sign-in", "<p>Continue at <a href=\"" + HtmlEscape(target) + "\">the service</a>.</p>");
-    a.status = 302;
-    a.headers.emplace_back("Location", target);
-    return a;
-  });
   Route(s, "pages", "GET", "/chat", [](const httplib::Request&) {
     return Html("Customer service", "<p>The emulator has no one to chat with.</p>");
   });

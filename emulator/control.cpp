@@ -44,6 +44,7 @@ Json::Value EntryJson(const JournalEntry& e) {
   v["method"] = e.method;
   v["path"] = IsValidUtf8(e.path) ? e.path : Base64Encode(e.path);
   v["query"] = e.query;
+  v["remotePort"] = e.remotePort;
   Json::Value headers(Json::objectValue);
   for (const auto& [k, val] : e.headers) headers[k] = IsValidUtf8(val) ? val : Base64Encode(val);
   v["headers"] = headers;
@@ -97,6 +98,7 @@ std::optional<Fault::Kind> KindFromText(const std::string& s) {
   if (s == "truncated") return Fault::Kind::kTruncated;
   if (s == "drop") return Fault::Kind::kDrop;
   if (s == "hang") return Fault::Kind::kHang;
+  if (s == "closeafter") return Fault::Kind::kCloseAfter;
   return std::nullopt;
 }
 
@@ -149,7 +151,7 @@ void Emulator::Impl::RegisterControl(httplib::Server& s) {
     if (!v || !(*v)["path"].isString()) return Error(res, "expected {\"path\":...,\"kind\":...}");
     Fields in(*v);
     auto kind = KindFromText(in.Str("kind", "code"));
-    if (!kind) return Error(res, "kind is one of none, code, malformed, truncated, drop, hang");
+    if (!kind) return Error(res, "kind is one of none, code, malformed, truncated, drop, hang, closeafter");
     Fault f;
     f.path = in.Str("path", "");
     f.kind = *kind;

@@ -31,6 +31,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kJournalMaxEntries = 20000;
+constexpr size_t kKeepAliveRequests = 1000;
 
 // The answer body that stands in for a malformed answer: it starts like a
 // real answer but does not parse.
@@ -175,6 +176,10 @@ void Emulator::Impl::DropConnection(const httplib::Request& req) {
     return;
   }
   // Plain HTTP: find the server-side socket of this exchange by its two ports.
+  ShutdownSockets(req.local_port, req.remote_port);
+}
+
+void Emulator::Impl::ShutdownSockets(int localPort, int peerPort) {
   DIR* dir = opendir("/proc/self/fd");
   if (!dir) return;
   while (dirent* e = readdir(dir)) {
@@ -184,9 +189,9 @@ void Emulator::Impl::DropConnection(const httplib::Request& req) {
     sockaddr_in local{}, peer{};
     socklen_t ll = sizeof local, pl = sizeof peer;
     if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &ll) != 0) continue;
-    if (local.sin_family != AF_INET || ntohs(local.sin_port) != req.local_port) continue;
+    if (local.sin_family != AF_INET || ntohs(local.sin_port) != localPort) continue;
     if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &pl) != 0) continue;
-    if (ntohs(peer.sin_port) != req.remote_port) continue;
+    if (peerPort != 0 && ntohs(peer.sin_port) != peerPort) continue;
     ::shutdown(static_cast<int>(fd), SHUT_RDWR);
   }
   closedir(dir);
@@ -203,6 +208,7 @@ uint64_t Emulator::Impl::JournalBegin(const char* service, const httplib::Reques
     if (k == "REMOTE_ADDR" || k == "REMOTE_PORT" || k == "LOCAL_ADDR" || k == "LOCAL_PORT") continue;
     e.headers.emplace_back(k, v);
   }
+  e.remotePort = req.remote_port;
   e.bodySize = req.body.size();
   e.body = req.body.substr(0, kJournalBodyLimit);
   std::lock_guard lock(journalMu);
@@ -296,6 +302,21 @@ void Emulator::Impl::Serve(const char* service, const httplib::Request& req, htt
                                return false;
                              });
     JournalFinish(seq, res.status, *full);
+    return;
+  }
+
+  if (fault && fault->kind == Fault::Kind::kCloseAfter && a.filePath.empty() && !a.body.empty()) {
+    // The whole answer, then the connection ends without "Connection: close",
+    // as when a server ends an idle connection: the client only finds out
+    // when it uses the connection again.
+    auto body = std::make_shared<std::string>(a.body);
+    res.set_content_provider(body->size(), a.contentType,
+                             [this, body, &req](size_t offset, size_t, httplib::DataSink& sink) {
+                               if (!sink.write(body->data() + offset, body->size() - offset)) return false;
+                               DropConnection(req);
+                               return true;
+                             });
+    JournalFinish(seq, res.status, *body);
     return;
   }
 
@@ -495,7 +516,12 @@ bool Emulator::Impl::Start() {
       int yes = 1;
       setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
+    // No Nagle delay: a small answer must not wait for the client's delayed
+    // ACK (40 ms per exchange), or latency figures measure the stall.
+    s.server->set_tcp_nodelay(true);
     s.server->set_keep_alive_timeout(1);
+    // A whole upload (a 1 GiB file is 256 chunks) may ride one connection.
+    s.server->set_keep_alive_max_count(kKeepAliveRequests);
     s.server->set_read_timeout(10, 0);
     s.server->set_write_timeout(10, 0);
     s.server->set_payload_max_length(2 * kChunkSize);
@@ -569,6 +595,11 @@ void Emulator::Impl::Stop() {
                              static_cast<httplib::Server*>(stats.get()), update.get(), control.get()}) {
     if (s) s->stop();
   }
+  // Clients keep idle connections open for reuse; a worker waiting on one
+  // would hold the stop for the whole keep-alive time.
+  for (int port : {apiPort, pagesPort, previewPort, statsPort, updatePort, controlPort}) {
+    if (port != 0) ShutdownSockets(port, 0);
+  }
   for (auto& t : threads) {
     if (t.joinable()) t.join();
   }
@@ -621,7 +652,10 @@ ServiceSettings Emulator::Impl::Settings() const {
   s.statsBase = Base("https", statsPort);
   s.updateBase = Base("http", updatePort);
   s.chatPage = s.pageBase + "/chat";
-  s.qqAuthBase = s.pageBase;  // the pages server stands in for the QQ sign-in page
+  // No QQ platform here: its sign-in page address points at the pages
+  // server, so nothing leaves the machine (confirm QQ sign-ins through the
+  // control port or the qqlogin page).
+  s.qqAuthBase = s.pageBase;
   s.caFile = tls.caFile;
   return s;
 }

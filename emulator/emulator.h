@@ -101,6 +101,7 @@ struct Fault {
     kTruncated,  // announce the full length, send half the body, close
     kDrop,       // close the connection without sending anything
     kHang,       // never answer (until the fault is cleared or the emulator stops)
+    kCloseAfter, // answer normally, then close the connection without announcing it
   };
   std::string path;
   Kind kind = Kind::kNone;
@@ -117,6 +118,7 @@ struct JournalEntry {
   std::string method;
   std::string path;      // decoded path, without the query
   std::string query;     // raw text after "?", empty when none
+  int remotePort = 0;    // the client's port: requests of one connection share it
   // Header lines, sorted by name without regard to case (the order on the
   // wire is not kept); repeated names appear once per line.
   std::vector<std::pair<std::string, std::string>> headers;

@@ -92,6 +92,9 @@ class Emulator::Impl {
   bool FaultStillSet(uint64_t id) const;
   static bool PathMatches(const std::string& pattern, const std::string& path);
   void DropConnection(const httplib::Request& req);
+  // Shuts down this process's connected sockets whose local port is
+  // `localPort` and, unless `peerPort` is 0, whose peer port is `peerPort`.
+  static void ShutdownSockets(int localPort, int peerPort);
 
   // --- services
   void RegisterApi(httplib::Server& s);       // task_api.cpp, account_api.cpp

@@ -19,8 +19,10 @@ const std::string kProbe = "v=[1]\\\n\x01 \xe4\xb8\xad";
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char pattern[] = "/tmp/quillora-store-fuzz-XXXXXX";
-  if (!mkdtemp(pattern)) std::abort();
+  // Memory-backed when possible: every write syncs the file and its folder.
+  std::string pattern = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
+  pattern += "/quillora-store-fuzz-XXXXXX";
+  if (!mkdtemp(pattern.data())) std::abort();
   g_folder = pattern;
   std::atexit([] {
     std::error_code ec;

@@ -10,7 +10,7 @@ seconds=${1:-60}
 case $seconds in '' | *[!0-9]*) echo "fuzz.sh: seconds must be a whole number" >&2; exit 2 ;; esac
 cd "$root"
 
-harnesses=(ini_fuzz saved_sign_in_fuzz user_store_fuzz task_answer_fuzz update_answer_fuzz flat_body_fuzz skin_fuzz)
+harnesses=(ini_fuzz saved_sign_in_fuzz user_store_fuzz task_answer_fuzz account_answer_fuzz update_answer_fuzz flat_body_fuzz skin_fuzz)
 out=$root/build-fuzz
 QUILLORA_TARGETS="${harnesses[*]}" bash scripts/build.sh build-fuzz -DQUILLORA_FUZZ=ON \
   -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang >/dev/null

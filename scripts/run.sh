@@ -2,12 +2,13 @@
 # Sets up the machine, builds, starts the local service emulator, points
 # set.ini at it and runs the program against it.
 #
-# The windows of the main program are not built yet; until they are, this runs
-# the command-line front end (quillora-cli), which travels the same task road
-# as the windows will. Arguments are passed to it, for example:
+# With a display and no arguments it opens the main window (Quillora). With
+# arguments, or without a display, it runs the command-line front end
+# (quillora-cli) on the same task road and passes the arguments on, e.g.:
 #   ./scripts/run.sh --from zh --to en --text "你好，世界"
 #   ./scripts/run.sh --from en --to zh ~/Documents/report.docx
-# Without arguments it translates a sample text and a sample file.
+# Without a display and without arguments it translates a sample text and a
+# sample file.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -15,7 +16,7 @@ bash scripts/setup.sh
 # The same build type as the test command's plain build, so the two share one
 # build folder without reconfiguring it.
 QUILLORA_BUILD_TYPE=${QUILLORA_BUILD_TYPE:-Release} \
-  QUILLORA_TARGETS="quillora-cli quillora-emulator Update ui-gallery" bash scripts/build.sh build
+  QUILLORA_TARGETS="Quillora quillora-cli quillora-emulator Update ui-gallery" bash scripts/build.sh build
 
 bin=$root/build/bin
 state=$root/build/emulator-state
@@ -37,7 +38,16 @@ done
 echo "run: emulator started (log: $state/emulator.log)"
 sed -n '/^\[Service\]/,/^\[/p' "$home/set.ini"
 echo
-echo "run: the main program's windows are not built yet; running quillora-cli against the emulator."
+
+if ((! $#)) && [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]]; then
+  echo "run: opening the main window (Quillora) against the emulator."
+  "$bin/Quillora"
+  exit 0
+fi
+if ((! $#)); then
+  echo "run: no display (neither DISPLAY nor WAYLAND_DISPLAY is set), so the main window cannot open;"
+  echo "run: running quillora-cli against the emulator instead."
+fi
 
 if (($#)); then
   "$bin/quillora-cli" "$@"

@@ -144,8 +144,18 @@ class Builder {
   // the root; further top-level controls are an error.
   CControlUI* BuildChildren(const Node& n, const std::string& origin, CControlUI* parent, bool windowLevel) {
     CControlUI* first = nullptr;
+    BuildEachChild(n, origin, parent, windowLevel, first);
+    if (!failed_) return first;
+    // Below window level every control built has a parent that frees it; a
+    // root built before a later failure has none.
+    if (windowLevel) delete first;
+    return nullptr;
+  }
+
+  void BuildEachChild(const Node& n, const std::string& origin, CControlUI* parent, bool windowLevel,
+                      CControlUI*& first) {
     for (auto& child : n.children) {
-      if (failed_) return nullptr;
+      if (failed_) return;
       const Node& c = *child;
       if (c.name == "Font") {
         if (pm_) {
@@ -164,17 +174,17 @@ class Builder {
         const int count = c.Has("count") ? std::max(1, ParseInt(c.Attr("count"))) : 1;
         if (count > kMaxIncludeCount) {
           Fail(origin, c, "include count over " + std::to_string(kMaxIncludeCount));
-          return nullptr;
+          return;
         }
         for (int i = 0; i < count && !failed_; ++i) {
           CControlUI* made = BuildInclude(c, origin, windowLevel ? nullptr : parent);
-          if (failed_) return nullptr;
+          if (failed_) return;
           if (!made) continue;
           if (windowLevel) {
             if (first) {
               delete made;
               Fail(origin, c, "more than one root control");
-              return nullptr;
+              return;
             }
             first = made;
           } else if (!first) {
@@ -185,13 +195,12 @@ class Builder {
       }
       if (windowLevel && first) {
         Fail(origin, c, "more than one root control");
-        return nullptr;
+        return;
       }
       CControlUI* made = BuildElement(c, origin, windowLevel ? nullptr : parent);
-      if (failed_) return nullptr;
+      if (failed_) return;
       if (!first) first = made;
     }
-    return first;
   }
 
   CControlUI* BuildInclude(const Node& inc, const std::string& origin, CControlUI* parent) {

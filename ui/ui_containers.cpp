@@ -171,12 +171,18 @@ CControlUI* CContainerUI::FindControl(FINDCONTROLPROC proc, void* data, UINT fla
 void CContainerUI::SetFloatPos(CControlUI* child) {
   // Floating children sit at their position relative to the container's
   // top-left corner, with their fixed size.
+  RECT place;
+  if (child->GetFloatPlace(place)) {
+    child->SetPosFromLayout({rcItem_.left + place.left, rcItem_.top + place.top, rcItem_.left + place.right,
+                             rcItem_.top + place.bottom});
+    return;
+  }
   SIZE xy = child->GetFixedXY();
   int w = child->GetFixedWidth(), h = child->GetFixedHeight();
   RECT rc{rcItem_.left + xy.cx, rcItem_.top + xy.cy, 0, 0};
   rc.right = rc.left + w;
   rc.bottom = rc.top + h;
-  child->SetPos(rc, false);
+  child->SetPosFromLayout(rc);
 }
 
 void CContainerUI::SetPos(RECT rc, bool needInvalidate) {
@@ -195,8 +201,11 @@ void CContainerUI::SetPos(RECT rc, bool needInvalidate) {
 void CContainerUI::DoPaint(CRenderContext& ctx, const RECT& paint) {
   QRect clip = ToQRect(rcItem_).intersected(ToQRect(paint));
   if (clip.isEmpty()) return;
-  CControlUI::DoPaint(ctx, paint);
-  if (items_.empty()) return;
+  PaintContent(ctx);
+  if (items_.empty()) {
+    PaintBorder(ctx);
+    return;
+  }
   ctx.p.save();
   RECT inner = DeflateRect(rcItem_, GetInset());
   ctx.p.setClipRect(ToQRect(rcItem_), Qt::IntersectClip);
@@ -214,6 +223,7 @@ void CContainerUI::DoPaint(CRenderContext& ctx, const RECT& paint) {
   }
   ctx.p.restore();
   PaintScrollBars(ctx);
+  PaintBorder(ctx);
 }
 
 void CContainerUI::PaintScrollBars(CRenderContext& ctx) {

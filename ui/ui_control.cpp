@@ -100,11 +100,35 @@ int CControlUI::Scale(int v) const { return manager_ ? manager_->ScaleValue(v) :
 void CControlUI::SetPos(RECT rc, bool needInvalidate) {
   if (rc.right < rc.left) rc.right = rc.left;
   if (rc.bottom < rc.top) rc.bottom = rc.top;
+  if (float_ && !layingOut_ && parent_) RememberFloatPlace(rc);
   if (needInvalidate && !(rc == rcItem_)) Invalidate();
   rcItem_ = rc;
   updateNeeded_ = false;
   if (needInvalidate) Invalidate();
   UpdateNativeWidget();
+}
+
+void CControlUI::SetPosFromLayout(RECT rc) {
+  layingOut_ = true;
+  SetPos(rc, false);
+  layingOut_ = false;
+}
+
+void CControlUI::RememberFloatPlace(const RECT& rc) {
+  const RECT& p = parent_->GetPos();
+  floatPlace_ = {rc.left - p.left, rc.top - p.top, rc.right - p.left, rc.bottom - p.top};
+  floatPlaceScale_ = manager_ ? manager_->GetDPIScale() : 100;
+  floatPlaced_ = true;
+  // Editors under the float, and the float's new neighbours, follow.
+  if (manager_) manager_->NeedUpdate();
+}
+
+bool CControlUI::GetFloatPlace(RECT& rc) const {
+  if (!floatPlaced_) return false;
+  const int scale = manager_ ? manager_->GetDPIScale() : floatPlaceScale_;
+  auto rescale = [&](int v) { return scale == floatPlaceScale_ ? v : v * scale / floatPlaceScale_; };
+  rc = {rescale(floatPlace_.left), rescale(floatPlace_.top), rescale(floatPlace_.right), rescale(floatPlace_.bottom)};
+  return true;
 }
 
 RECT CControlUI::GetPadding() const {
@@ -117,18 +141,21 @@ void CControlUI::SetPadding(RECT rc) {
 SIZE CControlUI::GetFixedXY() const { return {Scale(xy_.cx), Scale(xy_.cy)}; }
 void CControlUI::SetFixedXY(SIZE xy) {
   xy_ = xy;
+  floatPlaced_ = false;  // moved again: the skin position counts
   NeedParentUpdate();
 }
 int CControlUI::GetFixedWidth() const { return Scale(fixed_.cx); }
 void CControlUI::SetFixedWidth(int cx) {
   if (cx < 0) return;
   fixed_.cx = cx;
+  if (floatPlaced_) floatPlace_.right = floatPlace_.left + cx * floatPlaceScale_ / 100;
   NeedParentUpdate();
 }
 int CControlUI::GetFixedHeight() const { return Scale(fixed_.cy); }
 void CControlUI::SetFixedHeight(int cy) {
   if (cy < 0) return;
   fixed_.cy = cy;
+  if (floatPlaced_) floatPlace_.bottom = floatPlace_.top + cy * floatPlaceScale_ / 100;
   NeedParentUpdate();
 }
 int CControlUI::GetMinWidth() const { return Scale(min_.cx); }
@@ -220,6 +247,7 @@ void CControlUI::SetAttribute(const std::string& name, const std::string& value)
     RECT rc = ParseRect(value);
     xy_ = {rc.left, rc.top};
     fixed_ = {rc.right - rc.left, rc.bottom - rc.top};
+    floatPlaced_ = false;
     NeedParentUpdate();
   } else if (name == "float") SetFloat(ParseBool(value));
   else if (name == "padding") SetPadding(ParseRect(value));
@@ -279,23 +307,23 @@ void CControlUI::NeedParentUpdate() {
 }
 
 void CControlUI::DoPaint(CRenderContext& ctx, const RECT&) {
-  if (borderRound_.cx > 0 || borderRound_.cy > 0) {
+  PaintContent(ctx);
+  PaintBorder(ctx);
+}
+
+void CControlUI::PaintContent(CRenderContext& ctx) {
+  const bool round = borderRound_.cx > 0 || borderRound_.cy > 0;
+  if (round) {
     QPainterPath path;
     path.addRoundedRect(ToQRect(rcItem_), Scale(borderRound_.cx) / 2.0, Scale(borderRound_.cy) / 2.0);
     ctx.p.save();
     ctx.p.setClipPath(path, Qt::IntersectClip);
-    PaintBkColor(ctx);
-    PaintBkImage(ctx);
-    PaintStatusImage(ctx);
-    PaintText(ctx);
-    ctx.p.restore();
-  } else {
-    PaintBkColor(ctx);
-    PaintBkImage(ctx);
-    PaintStatusImage(ctx);
-    PaintText(ctx);
   }
-  PaintBorder(ctx);
+  PaintBkColor(ctx);
+  PaintBkImage(ctx);
+  PaintStatusImage(ctx);
+  PaintText(ctx);
+  if (round) ctx.p.restore();
 }
 
 void CControlUI::PaintBkColor(CRenderContext& ctx) {

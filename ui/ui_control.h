@@ -108,7 +108,15 @@ class CControlUI {
 
   // Geometry (client coordinates, scaled).
   const RECT& GetPos() const { return rcItem_; }
+  // A floating control placed here by the program keeps this place (relative
+  // to its parent) through later layout passes, until SetFixedXY or "pos"
+  // move it again.
   virtual void SetPos(RECT rc, bool needInvalidate = true);
+  // The parent's layout placing the control (does not count as a move).
+  void SetPosFromLayout(RECT rc);
+  // The place a program gave a floating control, relative to its parent's
+  // top-left corner (scaled); false when it keeps its skin position.
+  bool GetFloatPlace(RECT& rc) const;
   int GetWidth() const { return rcItem_.Width(); }
   int GetHeight() const { return rcItem_.Height(); }
   int GetX() const { return rcItem_.left; }
@@ -188,6 +196,9 @@ class CControlUI {
   void NeedParentUpdate();
   void ClearUpdateNeeded() { updateNeeded_ = false; }
   virtual void DoPaint(CRenderContext& ctx, const RECT& paint);
+  // Everything but the border (which containers draw after their children,
+  // so title bars and tab strips never hide a window's frame).
+  void PaintContent(CRenderContext& ctx);
   virtual void PaintBkColor(CRenderContext& ctx);
   virtual void PaintBkImage(CRenderContext& ctx);
   virtual void PaintStatusImage(CRenderContext& ctx);
@@ -226,6 +237,10 @@ class CControlUI {
   SIZE min_;
   SIZE max_{9999, 9999};
   bool float_ = false;
+  bool floatPlaced_ = false;
+  RECT floatPlace_;
+  int floatPlaceScale_ = 100;
+  bool layingOut_ = false;
   bool visible_ = true;
   bool internVisible_ = true;
   bool enabled_ = true;
@@ -244,6 +259,9 @@ class CControlUI {
   bool initialised_ = false;
 
   int Scale(int v) const;
+
+ private:
+  void RememberFloatPlace(const RECT& rc);
 };
 
 }  // namespace DirectUI

@@ -472,8 +472,7 @@ void CEditBaseUI::UpdateNativeWidget() {
     RECT pr = p->GetPos();
     if (rc.bottom <= pr.top || rc.top >= pr.bottom || rc.right <= pr.left || rc.left >= pr.right) show = false;
   }
-  if (show) w->setGeometry(ToQRect(rc));
-  if (w->isVisibleTo(w->parentWidget()) != show) w->setVisible(show);
+  host_->Place(ToQRect(rc), show);
 }
 
 void CEditBaseUI::PaintText(CRenderContext&) {

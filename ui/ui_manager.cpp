@@ -503,6 +503,7 @@ void CPaintManagerUI::UpdateLayout() {
     rc = {xy.cx, xy.cy, xy.cx + root_->GetFixedWidth(), xy.cy + root_->GetFixedHeight()};
   }
   root_->SetPos(rc, false);
+  CoverNativeEditors(this);
   Invalidate();
 }
 

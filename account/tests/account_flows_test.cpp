@@ -137,7 +137,7 @@ TEST_F(AccountFlows, WeChatPageOpensWhenClickAndTagAreBothThereThenTheScanSignsI
   EXPECT_EQ(LastLoginEvent(1), Login("weixin", "1", "0"));
 }
 
-TEST_F(AccountFlows, QQPageGoesThroughTheAuthorisationPageToTheServicesPage) {
+TEST_F(AccountFlows, QQPageAddressEndsWithTheServicesReturnPageAndTheTag) {
   service_->RequestQQTag();
   ASSERT_TRUE(WaitForAnswer(account_kind::kQQTag));
   service_->RequestQQPage();

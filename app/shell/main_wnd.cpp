@@ -4,15 +4,19 @@
 
 #include "account/session/user_session.h"
 #include "app/config/app_config.h"
-#include "app/controls/label_ex.h"
-#include "common/text.h"
 #include "app/shell/user_center_page.h"
 #include "app/shell/user_info_wnd.h"
 #include "app/shell/user_picture.h"
 #include "platform/shell.h"
 #include "platform/single_instance.h"
+#include "service/trans_task_manager.h"
 #include "service/transport/remote_services.h"
 #include "update/update_check.h"
+#include "workspace/file_trans_page.h"
+#include "workspace/select_language.h"
+#include "workspace/task_bridge.h"
+#include "workspace/text_trans_page.h"
+#include "workspace/workspace_controls.h"
 
 namespace quillora {
 
@@ -62,9 +66,22 @@ MainWnd::~MainWnd() {
 }
 
 CControlUI* MainWnd::CreateControl(const std::string& className) {
-  if (EqualsIgnoringAsciiCase(className, CLabelEx::kClassName)) return new CLabelEx();
-  return nullptr;
+  CControlUI* control = workspace::CreateWorkspaceControl(className);
+  if (!control) return nullptr;
+  const workspace::FilePageKind* kinds[] = {&workspace::DocTransPage::kKind, &workspace::MusicTransPage::kKind,
+                                            &workspace::PicTransPage::kKind};
+  for (int i = 0; i < 3; ++i)
+    if (control->GetInterface(kinds[i]->className)) filePages_[i] = static_cast<workspace::FileTransPage*>(control);
+  if (void* text = control->GetInterface(workspace::TextTransPage::kClassName))
+    textPage_ = static_cast<workspace::TextTransPage*>(text);
+  return control;
 }
+
+workspace::FileTransPage* MainWnd::GetFilePage(int index) const {
+  return index >= 0 && index < 3 ? filePages_[index] : nullptr;
+}
+
+int MainWnd::GetCurrentPage() const { return main_ ? main_->GetCurSel() : -1; }
 
 void MainWnd::InitWindow() {
   SetProp(kInstanceMarker, -1);
@@ -73,16 +90,19 @@ void MainWnd::InitWindow() {
     guard_->SetShowRequestHandler([hwnd = GetHWND()] { DirectUI::PostMessage(hwnd, WM_SHOWMAINWND, 0, 0); });
   }
   SetWindowText("Quillora");
-  picker_ = m_pm.FindControl("SelectLanguage");
+  if (CControlUI* picker = m_pm.FindControl(workspace::SelectLanguage::kControlName))
+    picker_ = static_cast<workspace::SelectLanguage*>(picker->GetInterface(workspace::SelectLanguage::kClassName));
   main_ = static_cast<CTabLayoutUI*>(m_pm.FindControl("ly_main"));
-  BuildPages();
   // Built before anything is stored: a damaged guide skin then stops a first
   // start before it counts as one.
   BuildGuide();
+  BuildPages();
   if (CControlUI* user = m_pm.FindControl("btn_user")) user->OnEvent += MakeDelegate(this, &MainWnd::OnUserHover);
 
   AppConfig& config = AppConfig::Instance();
   ConfigureRemoteServices(config.GetServiceSettings());
+  bridge_ = std::make_unique<workspace::TaskNotificationBridge>(m_pm);
+  TransTaskManager::Instance().SetNotifier(bridge_.get());
   if (CControlUI* version = m_pm.FindControl("lb_ver")) version->SetText("V" + config.GetVersion());
   RestoreSignIn();
   DragAcceptFiles(true);
@@ -100,7 +120,14 @@ void MainWnd::InitWindow() {
   SetIcon(kWindowIcon);
 }
 
-void MainWnd::BuildPages() {}
+void MainWnd::BuildPages() {
+  for (const char* skin : kWorkspacePageSkins) {
+    CDialogBuilder builder;
+    CControlUI* page = builder.Create(skin, this, &m_pm);
+    if (!page) FatalSkinError(std::string("加载资源文件失败：") + skin);
+    if (main_) main_->Add(page);
+  }
+}
 
 void MainWnd::BuildGuide() {
   CDialogBuilder builder;
@@ -204,10 +231,14 @@ void MainWnd::OnTabSelected(TNotifyUI& msg) {
 
 void MainWnd::SwitchPage(int index) {
   if (main_) main_->SelectItem(index);
-  DragAcceptFiles(index != 3);
+  // Only an empty file page takes a dropped file; the text page never does.
+  workspace::FileTransPage* page = GetFilePage(index);
+  DragAcceptFiles(page && page->IsEmpty());
 }
 
-void MainWnd::RouteDrop(HDROP) {}
+void MainWnd::RouteDrop(HDROP drop) {
+  if (workspace::FileTransPage* page = GetFilePage(GetCurrentPage())) page->AcceptDrop(drop);
+}
 
 void MainWnd::OnContactService(TNotifyUI&) {
   platform::OpenWithDesktop(ChatPageUrl() + "?k=" + kChatServiceKey + "&wp=1");
@@ -247,8 +278,7 @@ void MainWnd::ShowUserPopup() {
 
 LRESULT MainWnd::OnMouseMove(UINT, WPARAM, LPARAM lParam, bool& handled) {
   handled = false;  // the controls still see every move
-  if (picker_ && picker_->IsVisible() && !picker_->GetPos().Contains(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)))
-    picker_->SetVisible(false);
+  if (picker_) picker_->HideIfOutside({GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
   return 0;
 }
 
@@ -282,6 +312,8 @@ LRESULT MainWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void MainWnd::OnFinalMessage(HWND hwnd) {
   tray_.Remove();
+  // Reports of a task still running must not reach a window that is gone.
+  if (bridge_) TransTaskManager::Instance().SetNotifier(nullptr);
   CWindowImplBaseUI::OnFinalMessage(hwnd);
 }
 

@@ -12,6 +12,12 @@ namespace quillora {
 namespace platform {
 class SingleInstance;
 }
+namespace workspace {
+class FileTransPage;
+class SelectLanguage;
+class TaskNotificationBridge;
+class TextTransPage;
+}  // namespace workspace
 class UserInfoWnd;
 
 // A second start asks the running window to show itself.
@@ -51,6 +57,9 @@ class MainWnd : public DirectUI::CWindowImplBaseUI {
   bool IsInTray() const { return tray_.IsAdded(); }
   DirectUI::CControlUI* GetGuide() const { return guide_; }
   UserInfoWnd* GetUserInfoPopup() const { return userInfo_.get(); }
+  workspace::FileTransPage* GetFilePage(int index) const;  // 0..2
+  workspace::TextTransPage* GetTextPage() const { return textPage_; }
+  int GetCurrentPage() const;
 
   void OnRefreshUserArea(DirectUI::TNotifyUI& msg);
   void OnWindowInit(DirectUI::TNotifyUI& msg);
@@ -84,7 +93,11 @@ class MainWnd : public DirectUI::CWindowImplBaseUI {
 
   platform::SingleInstance* guard_ = nullptr;
   DirectUI::CTabLayoutUI* main_ = nullptr;
-  DirectUI::CControlUI* picker_ = nullptr;
+  workspace::SelectLanguage* picker_ = nullptr;
+  workspace::FileTransPage* filePages_[3] = {};
+  workspace::TextTransPage* textPage_ = nullptr;
+  // Brings the task manager's reports to this window's thread.
+  std::unique_ptr<workspace::TaskNotificationBridge> bridge_;
   DirectUI::CControlUI* guide_ = nullptr;
   bool guideAttached_ = false;
   std::unique_ptr<UserInfoWnd> userInfo_;

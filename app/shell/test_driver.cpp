@@ -42,6 +42,39 @@ CWindowImplBaseUI* FindWindowOfClass(const std::string& className) {
   return nullptr;
 }
 
+// What the user sees: the control and every container around it shown, and
+// within a tab layout only the selected item.
+bool IsShown(CControlUI* control) {
+  for (; control; control = control->GetParent()) {
+    if (!control->IsVisible()) return false;
+    CControlUI* parent = control->GetParent();
+    auto* tab = parent ? static_cast<CTabLayoutUI*>(parent->GetInterface("TabLayout")) : nullptr;
+    if (tab && tab->GetItemIndex(control) != tab->GetCurSel()) return false;
+  }
+  return true;
+}
+
+// The control of that name the user would mean: the pages repeat names, so
+// the one on show wins over those behind other tabs.
+CControlUI* FindNamed(CPaintManagerUI& pm, const std::string& name) {
+  struct Search {
+    const std::string* name;
+    std::vector<CControlUI*> found;
+  } search{&name, {}};
+  if (CControlUI* root = pm.GetRoot()) {
+    root->FindControl(
+        [](CControlUI* c, void* data) -> CControlUI* {
+          auto* s = static_cast<Search*>(data);
+          if (c->GetName() == *s->name) s->found.push_back(c);
+          return nullptr;  // keep walking
+        },
+        &search, UIFIND_ALL);
+  }
+  for (CControlUI* c : search.found)
+    if (IsShown(c)) return c;
+  return search.found.empty() ? pm.FindControl(name) : search.found.front();
+}
+
 void SendMouse(CWindowWnd& window, CControlUI& control, bool click) {
   const RECT& r = control.GetPos();
   const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
@@ -183,16 +216,16 @@ std::string TestDriver::Execute(Request& request) {
     return DropFilesOnWindow(target->GetHWND(), paths, {10, 10}) ? "ok" : "refused";
   }
   if (w.size() != 3) return "error usage";
-  CControlUI* control = target->GetPaintManager().FindControl(w[2]);
+  CControlUI* control = FindNamed(target->GetPaintManager(), w[2]);
   if (!control) return "nocontrol";
   if (verb == "text") return control->GetText();
-  if (verb == "visible") return control->IsVisible() ? "1" : "0";
+  if (verb == "visible") return IsShown(control) ? "1" : "0";
   if (verb == "selected") {
     auto* option = static_cast<COptionUI*>(control->GetInterface("Option"));
     return option ? (option->IsSelected() ? "1" : "0") : "notoption";
   }
   if (verb == "click" || verb == "hover") {
-    if (!control->IsVisible() || !target->IsVisible()) return "hidden";
+    if (!IsShown(control) || !target->IsVisible()) return "hidden";
     // The mouse reaches only what is on top (the first-run guide covers all).
     const RECT& r = control->GetPos();
     if (target->GetPaintManager().FindControl(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}) != control)

@@ -128,10 +128,10 @@ bool RunningProgram::AskUntil(const std::string& command, const std::function<bo
   }
 }
 
-int RunningProgram::WaitExit(std::chrono::milliseconds timeout) {
+int RunningProgram::WaitExit(std::chrono::milliseconds timeout, bool keepInput) {
   if (exitCode_ != -2) return exitCode_;
   if (pid_ <= 0) return -1;
-  if (in_ >= 0) {
+  if (in_ >= 0 && !keepInput) {
     ::close(in_);
     in_ = -1;
   }

@@ -35,7 +35,9 @@ class RunningProgram {
   bool AskUntil(const std::string& command, const std::function<bool(const std::string&)>& pred,
                 std::chrono::milliseconds timeout = std::chrono::seconds(30));
   // Waits for the program to end; its exit code, or -1 after the timeout.
-  int WaitExit(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  // The program's input is closed first unless `keepInput` (then the
+  // driver's reader is still waiting for a line when the program ends).
+  int WaitExit(std::chrono::milliseconds timeout = std::chrono::seconds(30), bool keepInput = false);
   // Everything the program wrote to standard error so far (after WaitExit: all).
   const std::string& ErrorText() const { return stderrText_; }
   int Pid() const { return pid_; }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -96,7 +97,8 @@ TEST_F(QuilloraProgram, CloseButtonEndsTheProgramByDefault) {
   EXPECT_EQ(program->Ask("click MainWnd btn_close"), "covered");  // the guide lies over everything
   EXPECT_EQ(program->Ask("click MainWnd btn_close_guide"), "ok");
   EXPECT_EQ(program->Ask("click MainWnd btn_close"), "ok");
-  EXPECT_EQ(program->WaitExit(), 0);
+  // Ends although a reader still waits on its input.
+  EXPECT_EQ(program->WaitExit(std::chrono::seconds(30), true), 0);
 }
 
 TEST_F(QuilloraProgram, HiddenToTrayComesBackByTrayClickAndBySecondStart) {
@@ -186,6 +188,38 @@ TEST_F(QuilloraProgram, SettingsChangesSurviveARestart) {
   EXPECT_EQ(program->Ask("text UserCenterPage lb_path"), root_ / "译文 output");
 }
 
+TEST_F(QuilloraProgram, ADocumentDroppedOnTheWindowIsTranslatedAndRevealed) {
+  const std::string output = root_ / "out";
+  fs::create_directories(output);
+  AppendInstall("FirstRun=1\nExplortPath=" + output + "\n");
+  // The file manager is asked over the session bus; this one writes down
+  // what it was asked to show.
+  const std::string fakeBin = root_ / "fakebin";
+  fs::create_directories(fakeBin);
+  std::ofstream(fakeBin + "/gdbus") << "#!/bin/sh\necho \"$@\" >> \"" << (root_ / "revealed") << "\"\n";
+  ::chmod((fakeBin + "/gdbus").c_str(), 0755);
+  machine_.extraEnv["PATH"] = fakeBin + ":" + std::getenv("PATH");
+  const std::string document = root_ / "report.docx";
+  std::ofstream(document) << "quarterly report: sales grew in the north";
+
+  auto program = Start();
+  EXPECT_EQ(program->Ask("drop MainWnd " + document), "ok");
+  EXPECT_TRUE(program->AskUntil("text MainWnd lb_source_name", [](const std::string& r) { return r == "report.docx"; }));
+  EXPECT_TRUE(StateIs(program->Ask("state"), "drops", "0"));  // a chosen file takes no second drop
+  EXPECT_EQ(program->Ask("click MainWnd btnTrans"), "ok");
+  EXPECT_TRUE(program->AskUntil("visible MainWnd btn_export", [](const std::string& r) { return r == "1"; },
+                                std::chrono::seconds(60)));
+  EXPECT_NE(program->Ask("text MainWnd ed_output"), "");
+  std::vector<std::string> results;
+  for (const auto& e : fs::directory_iterator(output)) results.push_back(e.path().filename().string());
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].rfind("report_", 0), 0u) << results[0];
+
+  EXPECT_EQ(program->Ask("click MainWnd btn_export"), "ok");
+  EXPECT_TRUE(testing_support::EventuallyTrue([&] { return Has(ReadFile(root_ / "revealed"), results[0]); }));
+  EXPECT_TRUE(Has(ReadFile(root_ / "revealed"), "org.freedesktop.FileManager1.ShowItems"));
+}
+
 TEST_F(QuilloraProgram, StartsWhenTheSingleInstanceGuardCannotBeSetUp) {
   const std::string notAFolder = root_ / "runtime-file";
   std::ofstream(notAFolder) << "x";
@@ -205,6 +239,8 @@ TEST_F(QuilloraProgram, BrokenSkinsEndTheStartWithTheErrorTextAndWriteNothing) {
       {"missing folder", [](const std::string& skin) { fs::remove_all(skin); }, "加载资源文件失败：main.xml"},
       {"damaged main.xml", [](const std::string& skin) { std::ofstream(skin + "/main.xml") << "<Window><Vertical"; },
        "加载资源文件失败：main.xml"},
+      {"damaged page", [](const std::string& skin) { std::ofstream(skin + "/TextTransPage.xml") << "<Text"; },
+       "加载资源文件失败：TextTransPage.xml"},
       {"damaged guide", [](const std::string& skin) { std::ofstream(skin + "/MaindGuide.xml") << "<VerticalLayout"; },
        "加载资源文件失败：MaindGuide.xml"},
   };

@@ -45,19 +45,19 @@ struct RunResult {
 
 class CliProgram : public ::testing::Test {
  protected:
+  // One root for the whole process: the process's own per-user store is
+  // opened once and must stay where the programs it starts write.
   static void SetUpTestSuite() {
+    if (root_ != nullptr) return;
     char pattern[] = "/tmp/quillora-cli-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     root_ = new std::string(std::string(pattern) + "/");
     // The per-user store of this process and of every program it starts.
     ASSERT_EQ(::setenv("XDG_CONFIG_HOME", (*root_ + "xdg").c_str(), 1), 0);
-  }
-
-  static void TearDownTestSuite() {
-    std::error_code ec;
-    std::filesystem::remove_all(*root_, ec);
-    delete root_;
-    root_ = nullptr;
+    std::atexit([] {
+      std::error_code ec;
+      std::filesystem::remove_all(*root_, ec);
+    });
   }
 
   void SetUp() override {

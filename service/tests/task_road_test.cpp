@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,12 @@ Json::Value BodyOf(const JournalEntry& e) { return ParseJsonAnswer(e.body).value
 
 std::string Member(const JournalEntry& e, const char* key) {
   return JsonString(BodyOf(e), key).value_or("<missing>");
+}
+
+// The tag of the task a chunk belongs to, from the chunk's query.
+std::string TaskTagOf(const JournalEntry& chunk) {
+  const size_t at = chunk.query.find("tasktag=") + 8;
+  return chunk.query.substr(at, chunk.query.find('&', at) - at);
 }
 
 class TaskRoad : public ::testing::Test {
@@ -284,10 +291,7 @@ TEST_F(TaskRoad, ChunkBoundariesAtFourMebibytes) {
   EXPECT_EQ(chunks[0].bodySize, kUploadChunkSize);
   EXPECT_EQ(chunks[1].bodySize, 1u);
   // The service holds exactly the bytes of the file.
-  const std::string query = chunks[1].query;
-  const size_t at = query.find("tasktag=") + 8;
-  const std::string tasktag = query.substr(at, query.find('&', at) - at);
-  const auto uploaded = emu_->UploadedBytes(tasktag);
+  const auto uploaded = emu_->UploadedBytes(TaskTagOf(chunks[1]));
   ASSERT_TRUE(uploaded.has_value());
   EXPECT_EQ(*uploaded, ReadFile(Path("two.mp3")));
 
@@ -504,7 +508,9 @@ TEST_F(TaskRoad, ChunkWithoutAnAnswerFailsTheTask) {
     Fault f;
     f.path = hang.path;
     f.kind = kind;
-    f.count = 1;
+    // A request dropped on a reused connection is sent again over a new one
+    // (and then arrives): the drop must meet every attempt to lose the chunk.
+    f.count = kind == Fault::Kind::kDrop ? -1 : 1;
     // The only chunk of a small file.
     emu_->SetFault(f);
     manager_->AddTask(FileTask(small, "voicefanyi"));
@@ -750,6 +756,66 @@ TEST_F(TaskRoad, ServiceValuesCannotRewriteRequests) {
   EXPECT_EQ(body.size(), 5u) << down[0].body;  // deviceid, productinfo, tasktag, timestamp, datasign
   EXPECT_EQ(Member(down[0], "timestamp"), "1\"}");
   EXPECT_EQ(Member(down[0], "tasktag"), "T&chunk=9#");
+}
+
+// The task's requests to the service ride one connection: the chunks follow
+// the task's creation on it instead of each opening a connection of its own.
+TEST_F(TaskRoad, ChunksRideTheConnectionOfTheTaskCreation) {
+  ASSERT_TRUE(WriteFileOfSize(Path("three.mp3"), 2 * kUploadChunkSize + 10));
+  FinishedTask done = RunOne(FileTask(Path("three.mp3"), "voicefanyi"));
+  ASSERT_EQ(done.notification, kNotifySucceeded) << done.task->failureReason;
+  std::vector<JournalEntry> road = emu_->Requests("/api/v4/uploadpar");
+  const auto chunks = emu_->Requests("/api/v4/uploadfile");
+  ASSERT_EQ(chunks.size(), 3u);
+  road.insert(road.end(), chunks.begin(), chunks.end());
+  std::set<int> ports;
+  for (const auto& e : road) ports.insert(e.remotePort);
+  // One connection; a second one is tolerated should a very slow machine let
+  // it idle past the server's keep-alive time.
+  EXPECT_LE(ports.size(), 2u);
+}
+
+// A server may end a kept-alive connection after any answer. The next chunk
+// must then go over a new connection and be accepted once; the upload must
+// never be reported as done with a chunk missing. (Whether libcurl notices
+// the closed connection before sending or only when no answer comes, it
+// sends the chunk again; the server keeps nothing of a request it could not
+// answer.)
+TEST_F(TaskRoad, ConnectionClosedAfterAChunkIsReplacedForTheNextChunk) {
+  ASSERT_TRUE(WriteFileOfSize(Path("three.mp3"), 2 * kUploadChunkSize + 10));
+  Fault f;
+  f.path = "/api/v4/uploadfile";
+  f.kind = Fault::Kind::kCloseAfter;
+  f.count = 1;
+  emu_->SetFault(f);
+  FinishedTask done = RunOne(FileTask(Path("three.mp3"), "voicefanyi"));
+  ASSERT_EQ(done.notification, kNotifySucceeded) << done.task->failureReason;
+  std::vector<JournalEntry> accepted = emu_->Requests("/api/v4/uploadfile");
+  std::erase_if(accepted, [](const JournalEntry& e) { return e.code != 10000 && e.code != 11000; });
+  ASSERT_EQ(accepted.size(), 3u);
+  for (size_t i = 0; i < accepted.size(); ++i) {
+    EXPECT_TRUE(accepted[i].query.ends_with("&chunk=" + std::to_string(i))) << accepted[i].query;
+  }
+  EXPECT_NE(accepted[1].remotePort, accepted[0].remotePort);
+  EXPECT_EQ(emu_->UploadedBytes(TaskTagOf(accepted[0])), ReadFile(Path("three.mp3")));
+}
+
+// A request that meets a kept-alive connection the server has just dropped is
+// sent again over a new connection, so the chunk arrives once and intact.
+TEST_F(TaskRoad, ChunkDroppedOnAReusedConnectionIsSentAgain) {
+  ASSERT_TRUE(WriteFileOfSize(Path("small.mp3"), 5000));
+  Fault f;
+  f.path = "/api/v4/uploadfile";
+  f.kind = Fault::Kind::kDrop;
+  f.count = 1;
+  emu_->SetFault(f);
+  FinishedTask done = RunOne(FileTask(Path("small.mp3"), "voicefanyi"));
+  ASSERT_EQ(done.notification, kNotifySucceeded) << done.task->failureReason;
+  const auto chunks = emu_->Requests("/api/v4/uploadfile");
+  ASSERT_EQ(chunks.size(), 2u);
+  EXPECT_EQ(chunks[0].remotePort, emu_->Requests("/api/v4/uploadpar").at(0).remotePort);
+  EXPECT_NE(chunks[1].remotePort, chunks[0].remotePort);
+  EXPECT_EQ(emu_->UploadedBytes(TaskTagOf(chunks[1])), ReadFile(Path("small.mp3")));
 }
 
 }  // namespace

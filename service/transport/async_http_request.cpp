@@ -62,6 +62,7 @@ struct AsyncHttpRequest::Impl {
   // Used by the object's thread only (after construction).
   CURLM* multi = nullptr;
   CURL* easy = nullptr;
+  transport_detail::SharedTransportRef shared;  // what `easy` is attached to
   AnswerBuffer response;
 
   std::thread thread;
@@ -90,12 +91,12 @@ std::string AsyncHttpRequest::Impl::Perform(const Transfer& transfer, bool& aban
   abandoned = false;
   response.Clear();
   if (easy == nullptr || multi == nullptr) return kSubstituteAnswer;
-  // A reset keeps the handle's live connections, so requests of one kind can
-  // reuse them.
+  // A reset drops the previous request's options; open connections live in
+  // the process-wide share and stay.
   curl_easy_reset(easy);
   HeaderList headers;
   for (const auto& line : transfer.headers) headers.Append(line);
-  bool ok = ApplyCommonOptions(easy);
+  bool ok = ApplyCommonOptions(easy, shared);
   ok = ok && curl_easy_setopt(easy, CURLOPT_URL, UrlForCurl(transfer.url).c_str()) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.Get()) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &WriteAnswer) == CURLE_OK;
@@ -107,7 +108,10 @@ std::string AsyncHttpRequest::Impl::Perform(const Transfer& transfer, bool& aban
     ok = ok && curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
                                 static_cast<curl_off_t>(transfer.body.size())) == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_POSTFIELDS, transfer.body.c_str()) == CURLE_OK;
-    ok = ok && curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L) == CURLE_OK;
+    // No CURLOPT_PIPEWAIT: an object runs one request at a time, so there is
+    // never a connection of its own to wait for, and with the process-wide
+    // pool a wait for a connection held elsewhere is never woken (the
+    // request would hang past every time-out).
   } else {
     ok = ok && curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L) == CURLE_OK;
   }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "service/transport/http.h"
+#include "service/transport/shared_transport.h"
 
 namespace quillora::transport_detail {
 
@@ -23,10 +24,13 @@ struct AnswerBuffer {
 // CURLOPT_WRITEFUNCTION for an AnswerBuffer passed as CURLOPT_WRITEDATA.
 size_t WriteAnswer(char* ptr, size_t size, size_t count, void* userdata);
 
-// Signals off, peer and host verification on, the configured CA file trusted
-// besides the system store, no redirects. Returns false when the options
-// could not be set (the request must then not be made).
-bool ApplyCommonOptions(CURL* easy);
+// Signals off, peer and host verification on against the process's trust
+// store (the system store and the configured CA file), the process-wide
+// share of connections, TLS sessions and DNS answers, no redirects. `shared`
+// must be kept until the handle is cleaned up or prepared again. Returns
+// false when the options could not be set (the request must then not be
+// made).
+bool ApplyCommonOptions(CURL* easy, SharedTransportRef& shared);
 
 // The URL with spaces and control characters written as %XX: libcurl refuses
 // such URLs outright, while callers insert texts (an error message in a

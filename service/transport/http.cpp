@@ -4,82 +4,17 @@
 
 #include <algorithm>
 #include <atomic>
-#include <climits>
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <system_error>
 
 #include "service/transport/curl_common.h"
-#include "service/transport/remote_services.h"
 
 namespace quillora {
 namespace transport_detail {
-namespace {
-
-// The combined trust store (system bundle followed by the configured CA
-// file), built once per configured file and rebuilt when the file changes
-// (a local service may issue itself a new certificate under the same name).
-struct TrustBundle {
-  std::string caFile;
-  std::filesystem::file_time_type modified{};
-  std::uintmax_t size = 0;
-  std::shared_ptr<const std::string> pem;
-};
-
-std::mutex& TrustMutex() {
-  static std::mutex m;
-  return m;
-}
-
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
-// The system bundle that libcurl would use by default.
-std::string SystemBundlePath(CURL* easy) {
-  char* path = nullptr;
-  if (curl_easy_getinfo(easy, CURLINFO_CAINFO, &path) == CURLE_OK && path != nullptr) return path;
-  return "/etc/ssl/certs/ca-certificates.crt";
-}
-
-std::shared_ptr<const std::string> TrustedPem(CURL* easy) {
-  const std::string caFile = CaFile();
-  if (caFile.empty()) return nullptr;
-  std::error_code ec;
-  const auto modified = std::filesystem::last_write_time(caFile, ec);
-  const auto size = ec ? 0 : std::filesystem::file_size(caFile, ec);
-  // Missing, or far too big for a certificate bundle: the system store alone
-  // decides.
-  if (ec || size > kMaxAnswerBytes) return nullptr;
-
-  std::lock_guard lock(TrustMutex());
-  static TrustBundle cached;
-  if (cached.pem && cached.caFile == caFile && cached.modified == modified && cached.size == size) {
-    return cached.pem;
-  }
-  std::string extra;
-  if (!ReadWholeFile(caFile, extra) || extra.empty()) {
-    return nullptr;  // unreadable or empty: the system store alone decides
-  }
-  std::string pem;
-  ReadWholeFile(SystemBundlePath(easy), pem);  // may be missing: the extra file alone then
-  if (!pem.empty() && pem.back() != '\n') pem += '\n';
-  pem += extra;
-  cached.caFile = caFile;
-  cached.modified = modified;
-  cached.size = size;
-  cached.pem = std::make_shared<const std::string>(std::move(pem));
-  return cached.pem;
-}
-
-}  // namespace
 
 size_t WriteAnswer(char* ptr, size_t size, size_t count, void* userdata) {
   auto* buffer = static_cast<AnswerBuffer*>(userdata);
@@ -92,21 +27,13 @@ size_t WriteAnswer(char* ptr, size_t size, size_t count, void* userdata) {
   return n;
 }
 
-bool ApplyCommonOptions(CURL* easy) {
+bool ApplyCommonOptions(CURL* easy, SharedTransportRef& shared) {
   EnsureCurlInitialised();
   bool ok = curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK;
-  if (!ok) return false;
-  if (auto pem = TrustedPem(easy)) {
-    curl_blob blob{};
-    blob.data = const_cast<char*>(pem->data());
-    blob.len = pem->size();
-    blob.flags = CURL_BLOB_COPY;
-    if (curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob) != CURLE_OK) return false;
-  }
-  return true;
+  return ok && AttachSharedTransport(easy, shared);
 }
 
 std::string UrlForCurl(const std::string& url) {
@@ -149,6 +76,8 @@ struct EasyHandle {
   EasyHandle(const EasyHandle&) = delete;
   EasyHandle& operator=(const EasyHandle&) = delete;
   CURL* h;
+  // Outlives the handle's cleanup (members go after the destructor body).
+  transport_detail::SharedTransportRef shared;
 };
 
 enum class Direction { Up, Down };
@@ -187,7 +116,7 @@ std::string Post(const std::string& url, const void* bytes, std::size_t length, 
   if (status == nullptr) status = &ignored;
   *status = PostStatus{};
   EasyHandle easy;
-  if (easy.h == nullptr || !ApplyCommonOptions(easy.h)) return {};
+  if (easy.h == nullptr || !ApplyCommonOptions(easy.h, easy.shared)) return {};
   HeaderList headers;
   headers.Append("Content-Type:application/json");
   AnswerBuffer answer;
@@ -221,7 +150,6 @@ struct FileSink {
   std::FILE* file = nullptr;
   std::uint64_t written = 0;
   std::uint64_t limit = 0;
-  bool overLimit = false;
 };
 
 // CURLOPT_WRITEFUNCTION into a FileSink; a short write (full disk) or a body
@@ -229,10 +157,7 @@ struct FileSink {
 size_t WriteFile(char* ptr, size_t size, size_t count, void* userdata) {
   auto* sink = static_cast<FileSink*>(userdata);
   const size_t n = size * count;
-  if (n > sink->limit - sink->written) {
-    sink->overLimit = true;
-    return 0;
-  }
+  if (n > sink->limit - sink->written) return 0;
   if (std::fwrite(ptr, 1, n, sink->file) != n) return 0;
   sink->written += n;
   return n;
@@ -271,7 +196,7 @@ std::string PostBytesBlocking(const std::string& url, const void* bytes, std::si
 
 std::string GetBlocking(const std::string& url) {
   EasyHandle easy;
-  if (easy.h == nullptr || !ApplyCommonOptions(easy.h)) return kSubstituteAnswer;
+  if (easy.h == nullptr || !ApplyCommonOptions(easy.h, easy.shared)) return kSubstituteAnswer;
   AnswerBuffer answer;
   bool ok = curl_easy_setopt(easy.h, CURLOPT_URL, UrlForCurl(url).c_str()) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_HTTPGET, 1L) == CURLE_OK;
@@ -293,7 +218,7 @@ bool DownloadToFile(const std::string& url, const std::filesystem::path& path, c
   if (path.filename().empty() || !std::filesystem::is_directory(folder, ec)) return false;
 
   EasyHandle easy;
-  if (easy.h == nullptr || !ApplyCommonOptions(easy.h)) return false;
+  if (easy.h == nullptr || !ApplyCommonOptions(easy.h, easy.shared)) return false;
   std::filesystem::path temp;
   FileSink sink;
   sink.limit = maxBytes;
@@ -307,7 +232,8 @@ bool DownloadToFile(const std::string& url, const std::filesystem::path& path, c
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_WRITEFUNCTION, &WriteFile) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_WRITEDATA, &sink) == CURLE_OK;
   // An announced length over the bound is refused before any byte is written.
-  const auto announcedLimit = static_cast<curl_off_t>(std::min<std::uint64_t>(maxBytes, INT64_MAX));
+  const auto announcedLimit = static_cast<curl_off_t>(
+      std::min<std::uint64_t>(maxBytes, static_cast<std::uint64_t>(std::numeric_limits<curl_off_t>::max())));
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_MAXFILESIZE_LARGE, announcedLimit) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_CONNECTTIMEOUT_MS, 10000L) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy.h, CURLOPT_LOW_SPEED_LIMIT, 1024L) == CURLE_OK;

@@ -28,6 +28,8 @@ DUI_ON_MSGTYPE(DUI_MSGTYPE_TIMER, OnTimer)
 DUI_ON_MSGTYPE(DUI_MSGTYPE_ITEMSELECT, OnItemSelect)
 DUI_ON_CLICK_CTRNAME("btn_open_file", OnOpenFile)
 DUI_ON_CLICK_CTRNAME("btn_pick_folder", OnPickFolder)
+DUI_ON_CLICK_CTRNAME("btn_float_note", OnToggleFloat)
+DUI_ON_CLICK_CTRNAME("btn_toggle_float", OnToggleFloat)
 DUI_END_MESSAGE_MAP()
 
 void GalleryWnd::InitWindow() {
@@ -113,6 +115,10 @@ LRESULT GalleryWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     if (status_ && !droppedFiles.empty()) status_->SetText("拖入：" + droppedFiles.front());
   }
   return CWindowImplBaseUI::HandleMessage(msg, wParam, lParam);
+}
+
+void GalleryWnd::OnToggleFloat(TNotifyUI&) {
+  if (CControlUI* note = m_pm.FindControl("btn_float_note")) note->SetVisible(!note->IsVisible());
 }
 
 }  // namespace DirectUI

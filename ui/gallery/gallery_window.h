@@ -35,6 +35,8 @@ class GalleryWnd : public CWindowImplBaseUI {
   void OnItemSelect(TNotifyUI& msg);
   void OnOpenFile(TNotifyUI& msg);
   void OnPickFolder(TNotifyUI& msg);
+  // The float over the rich edit: shown and hidden (clicking it hides it).
+  void OnToggleFloat(TNotifyUI& msg);
   LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
   int ticks = 0;

@@ -388,6 +388,24 @@ void CNativeEditHost::SetFont(const QFont& f) {
   }
 }
 
+bool CNativeEditHost::SetCover(const QRegion& cover) {
+  if (cover == cover_) return false;
+  cover_ = cover;
+  return true;
+}
+
+void CNativeEditHost::Place(const QRect& rc, bool show) {
+  if (!widget_) return;
+  const QRegion visible = show ? QRegion(rc).subtracted(cover_) : QRegion();
+  show = !visible.isEmpty();
+  if (show) {
+    widget_->setGeometry(rc);
+    if (visible == QRegion(rc)) widget_->clearMask();
+    else widget_->setMask(visible.translated(-rc.topLeft()));
+  }
+  if (widget_->isVisibleTo(widget_->parentWidget()) != show) widget_->setVisible(show);
+}
+
 void CNativeEditHost::SetMaxChar(int n) {
   maxChar_ = std::max(0, n);
   if (Line()) line_->setMaxLength(maxChar_ > 0 ? maxChar_ : 32767);
@@ -629,7 +647,12 @@ void CWindowHost::PaintFocusRing(QPainter& painter) {
 }
 
 void CWindowHost::mouseMoveEvent(QMouseEvent* e) {
+  if (frameDrag_.Active()) {
+    frameDrag_.Follow(e->globalPosition());
+    return;
+  }
   QPoint p = e->position().toPoint();
+  ShowFrameCursor(p);
   Send(WM_MOUSEMOVE, 0, MAKELPARAM(p.x(), p.y()));
 }
 
@@ -652,10 +675,15 @@ bool CWindowHost::InCaption(QPoint pt) const {
 void CWindowHost::mousePressEvent(QMouseEvent* e) {
   QPoint p = e->position().toPoint();
   if (e->button() == Qt::LeftButton) {
+    // The sizebox borders and the title bar belong to the window, not to its
+    // controls: the press starts a resize or a move and the controls never
+    // see it (no half-finished click).
+    if (Qt::Edges edges = SizeBoxEdgesAt(p)) {
+      frameDrag_.Begin(edges, e->globalPosition());
+      return;
+    }
     if (InCaption(p)) {
-      // The title bar belongs to the window, not to its controls: the press
-      // starts a move and the controls never see it (no half-finished click).
-      if (windowHandle() && !QGuiApplication::platformName().contains("offscreen")) windowHandle()->startSystemMove();
+      frameDrag_.Begin({}, e->globalPosition());
       return;
     }
     Send(WM_LBUTTONDOWN, 0, MAKELPARAM(p.x(), p.y()));
@@ -665,6 +693,10 @@ void CWindowHost::mousePressEvent(QMouseEvent* e) {
 }
 
 void CWindowHost::mouseReleaseEvent(QMouseEvent* e) {
+  if (frameDrag_.Active() && e->button() == Qt::LeftButton) {
+    frameDrag_.End();
+    return;
+  }
   QPoint p = e->position().toPoint();
   if (e->button() == Qt::LeftButton) Send(WM_LBUTTONUP, 0, MAKELPARAM(p.x(), p.y()));
   else if (e->button() == Qt::RightButton) Send(WM_RBUTTONUP, 0, MAKELPARAM(p.x(), p.y()));
@@ -672,6 +704,11 @@ void CWindowHost::mouseReleaseEvent(QMouseEvent* e) {
 
 void CWindowHost::mouseDoubleClickEvent(QMouseEvent* e) {
   QPoint p = e->position().toPoint();
+  if (e->button() == Qt::LeftButton && InCaption(p)) {
+    frameDrag_.End();
+    if (CanMaximize()) Send(WM_SYSCOMMAND, isMaximized() ? SC_RESTORE : SC_MAXIMIZE, 0);
+    return;
+  }
   if (e->button() == Qt::LeftButton) Send(WM_LBUTTONDBLCLK, 0, MAKELPARAM(p.x(), p.y()));
 }
 
@@ -680,6 +717,11 @@ void CWindowHost::wheelEvent(QWheelEvent* e) {
   int delta = e->angleDelta().y();
   if (delta == 0) delta = e->angleDelta().x();
   Send(WM_MOUSEWHEEL, delta > 0 ? 1 : 0, MAKELPARAM(p.x(), p.y()));
+}
+
+void CWindowHost::changeEvent(QEvent* e) {
+  if (e->type() == QEvent::WindowStateChange) SyncMaxRestoreButtons();
+  QWidget::changeEvent(e);
 }
 
 void CWindowHost::leaveEvent(QEvent*) { Send(WM_MOUSELEAVE, 0, 0); }

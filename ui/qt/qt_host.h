@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 #include <QPointer>
+#include <QRegion>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -71,6 +72,25 @@ bool OnUiThread();
 
 struct ModalState;
 
+// A move or resize of a frameless window that follows the mouse, for
+// platforms where the window system does not take it over (qt_frame.cpp).
+class CFrameDrag {
+ public:
+  explicit CFrameDrag(QWidget* window) : window_(window) {}
+  bool Active() const { return active_; }
+  // No edges: a move. Hands the drag to the window system where it can.
+  void Begin(Qt::Edges edges, QPointF global);
+  void Follow(QPointF global);
+  void End() { active_ = false; }
+
+ private:
+  QWidget* window_;
+  bool active_ = false;
+  Qt::Edges edges_;
+  QPoint pressed_;
+  QRect start_;
+};
+
 class CWindowHost : public QWidget {
  public:
   CWindowHost(CWindowWnd* window, HWND hwnd, bool popup);
@@ -102,6 +122,7 @@ class CWindowHost : public QWidget {
   void mouseReleaseEvent(QMouseEvent* e) override;
   void mouseDoubleClickEvent(QMouseEvent* e) override;
   void wheelEvent(QWheelEvent* e) override;
+  void changeEvent(QEvent* e) override;
   void leaveEvent(QEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   bool focusNextPrevChild(bool next) override;
@@ -118,6 +139,12 @@ class CWindowHost : public QWidget {
   // Hands a key to the window as WM_KEYDOWN; true when nobody used it.
   bool DeliverKey(QKeyEvent* ke);
   bool InCaption(QPoint pt) const;
+  // The skin's sizebox borders under p (none while maximised or fixed-size).
+  Qt::Edges SizeBoxEdgesAt(QPoint p) const;
+  void ShowFrameCursor(QPoint p);
+  bool CanMaximize() const;
+  void SyncMaxRestoreButtons();
+  CFrameDrag frameDrag_{this};
   void PaintFocusRing(QPainter& painter);
   CWindowWnd* window_;
   CPaintManagerUI* pm_ = nullptr;
@@ -151,6 +178,9 @@ void ReleaseAllKeys();
 // keyboard focus to match the toolkit's focused control.
 QWidget* NativeWidgetOf(CControlUI* control);
 void MoveQtFocusTo(CWindowHost* host, CControlUI* focus);
+// Masks every native editor of the window where a floating control (or a
+// stacked overlay) painted after it lies above it (qt_overlap.cpp).
+void CoverNativeEditors(CPaintManagerUI* pm);
 
 // Per-manager Qt state: decoded pictures and running timers.
 class CPaintManagerImpl {
@@ -201,8 +231,16 @@ class CNativeEditHost {
   // Most UTF-16 units the editor holds (0: no limit). Typing, pasting and
   // input methods are cut to it; a pair of surrogates is never split.
   void SetMaxChar(int n);
+  // The parts of the window (window coordinates) that floating controls
+  // drawn above this editor cover. The editor is masked there, so the
+  // float's pixels show and clicks reach it; fully covered, it is hidden.
+  // True when the cover changed.
+  bool SetCover(const QRegion& cover);
+  // Puts the editor at rc (window coordinates), shown or hidden, minus the cover.
+  void Place(const QRect& rc, bool show);
 
  private:
+  QRegion cover_;
   void TrimInsertion(int position, int added);
   int maxChar_ = 0;
   bool trimming_ = false;  // our own cut is not a change of its own

@@ -100,6 +100,13 @@ TEST_F(BuilderTest, MalformedMarkupNamesFileAndLine) {
   EXPECT_EQ(Build("<Window><VerticalLayout><Include source=\"nope.xml\"/></VerticalLayout></Window>"), nullptr);
   EXPECT_NE(error.find("nope.xml"), std::string::npos) << error;
 
+  // A failure after the root was built: the root goes too (the sanitizer
+  // build reports it as a leak otherwise).
+  EXPECT_EQ(Build("<Window><VerticalLayout/><Frobnicator/></Window>"), nullptr);
+  EXPECT_NE(error.find("more than one root"), std::string::npos) << error;
+  EXPECT_EQ(Build("<Window><VerticalLayout/><Include source=\"nope.xml\"/></Window>"), nullptr);
+  EXPECT_NE(error.find("nope.xml"), std::string::npos) << error;
+
   CDialogBuilder b;
   EXPECT_EQ(b.Create("no_such_file.xml", nullptr, &pm), nullptr);
   EXPECT_TRUE(b.FileMissing());

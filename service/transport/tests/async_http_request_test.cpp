@@ -19,6 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing_support::ClosedPort;
 using testing_support::FixtureServer;
+using testing_support::SettingsGuard;
 using testing_support::SilentServer;
 using Clock = std::chrono::steady_clock;
 
@@ -60,15 +61,6 @@ class Inbox {
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::vector<Delivery> items_;
-};
-
-class SettingsGuard {
- public:
-  SettingsGuard() : saved_(CurrentServiceSettings()) {}
-  ~SettingsGuard() { ConfigureRemoteServices(saved_); }
-
- private:
-  ServiceSettings saved_;
 };
 
 TEST(AsyncPost, DeliversAnswerWithContextKindAndUserValue) {

@@ -1,7 +1,9 @@
 #include "service/transport/tests/fixture_server.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -32,6 +34,25 @@ std::filesystem::path UniqueTempPath(const char* prefix) {
           std::to_string(rd()));
 }
 
+// The client keeps idle connections open for reuse; the server's workers
+// would wait on them for the whole keep-alive time before a stop completes.
+void ShutdownConnectionsOnPort(int port) {
+  DIR* dir = ::opendir("/proc/self/fd");
+  if (dir == nullptr) return;
+  while (dirent* e = ::readdir(dir)) {
+    const int fd = std::atoi(e->d_name);
+    sockaddr_in local{}, peer{};
+    socklen_t localLen = sizeof local, peerLen = sizeof peer;
+    if (fd <= 2 || fd == ::dirfd(dir) ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLen) != 0 || local.sin_family != AF_INET ||
+        ntohs(local.sin_port) != port || ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0) {
+      continue;
+    }
+    ::shutdown(fd, SHUT_RDWR);
+  }
+  ::closedir(dir);
+}
+
 }  // namespace
 
 FixtureServer::FixtureServer() : server_(std::make_unique<httplib::Server>()) {}
@@ -41,6 +62,7 @@ FixtureServer::FixtureServer(const std::filesystem::path& certFile, const std::f
 
 FixtureServer::~FixtureServer() {
   server_->stop();
+  if (port_ > 0) ShutdownConnectionsOnPort(port_);
   if (thread_.joinable()) thread_.join();
 }
 
@@ -50,7 +72,8 @@ void FixtureServer::Start() {
   server_->set_post_routing_handler([this](const httplib::Request& req, httplib::Response&) {
     {
       std::lock_guard lock(mutex_);
-      requests_.push_back(SeenRequest{req.method, req.path, req.body, req.headers});
+      requests_.push_back(SeenRequest{req.method, req.path, req.body, req.headers, req.remote_port,
+                                      req.ssl != nullptr && SSL_session_reused(req.ssl) == 1});
     }
     seen_.notify_all();
   });

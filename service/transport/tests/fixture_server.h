@@ -15,13 +15,36 @@
 #include <thread>
 #include <vector>
 
+#include "service/transport/remote_services.h"
+
 namespace quillora::testing_support {
+
+// Restores the process-wide service settings after a test changed them.
+class SettingsGuard {
+ public:
+  SettingsGuard() : saved_(CurrentServiceSettings()) {}
+  ~SettingsGuard() { ConfigureRemoteServices(saved_); }
+  SettingsGuard(const SettingsGuard&) = delete;
+  SettingsGuard& operator=(const SettingsGuard&) = delete;
+
+ private:
+  ServiceSettings saved_;
+};
+
+// Trusts `caFile` besides the system store from the next request on.
+inline void UseCaFile(const std::string& caFile) {
+  ServiceSettings s = CurrentServiceSettings();
+  s.caFile = caFile;
+  ConfigureRemoteServices(s);
+}
 
 struct SeenRequest {
   std::string method;
   std::string path;
   std::string body;
   httplib::Headers headers;
+  int remotePort = 0;          // the client's port: requests of one connection share it
+  bool tlsResumed = false;     // the connection resumed an earlier TLS session
 
   std::string Header(const std::string& name) const {
     auto it = headers.find(name);

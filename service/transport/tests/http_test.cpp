@@ -17,9 +17,11 @@ namespace {
 using namespace std::chrono_literals;
 using testing_support::ClosedPort;
 using testing_support::FixtureServer;
+using testing_support::SettingsGuard;
 using testing_support::SilentServer;
 using testing_support::TempDir;
 using testing_support::TestCertificate;
+using testing_support::UseCaFile;
 using Clock = std::chrono::steady_clock;
 
 std::string ReadFile(const std::filesystem::path& p) {
@@ -29,22 +31,6 @@ std::string ReadFile(const std::filesystem::path& p) {
 
 std::size_t EntriesIn(const std::filesystem::path& dir) {
   return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
-}
-
-// Restores the process-wide service settings after a test changed them.
-class SettingsGuard {
- public:
-  SettingsGuard() : saved_(CurrentServiceSettings()) {}
-  ~SettingsGuard() { ConfigureRemoteServices(saved_); }
-
- private:
-  ServiceSettings saved_;
-};
-
-void UseCaFile(const std::string& caFile) {
-  ServiceSettings s = CurrentServiceSettings();
-  s.caFile = caFile;
-  ConfigureRemoteServices(s);
 }
 
 TEST(BlockingPost, JsonAndBytesArriveIntactWhateverTheStatus) {
@@ -331,6 +317,40 @@ TEST_F(TransportTls, UntrustedCertificateOrWrongHostIsRefused) {
     EXPECT_TRUE(server.Requests().empty());
   }
   EXPECT_EQ(EntriesIn(dir.Path()), 0u);
+}
+
+// The trust store is built once, not per request; replacing the CA file must
+// still take effect with the next request, including for a server that an
+// open connection and a cached TLS session were verified under the old file.
+TEST_F(TransportTls, ReplacedCaFileIsHonouredByTheNextRequest) {
+  FixtureServer first(trusted_->Cert(), trusted_->Key());
+  FixtureServer second(other_->Cert(), other_->Key());
+  Serve(first);
+  Serve(second);
+  TempDir dir;
+  const auto caFile = dir.Path() / "ca.pem";
+  const auto replaceWith = [&](const std::filesystem::path& cert) {
+    std::filesystem::copy_file(cert, dir.Path() / "next.pem", std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::rename(dir.Path() / "next.pem", caFile);
+  };
+  const auto memparm = [](const FixtureServer& server) {
+    return PostJsonBlocking(server.Base() + "/api/v4/memparm", "{}");
+  };
+  replaceWith(trusted_->Cert());
+  UseCaFile(caFile.string());
+  EXPECT_EQ(memparm(first), R"({"code":10000})");
+  EXPECT_EQ(memparm(second), "");
+
+  replaceWith(other_->Cert());
+  EXPECT_EQ(memparm(first), "") << "a connection verified under the old file was reused";
+  EXPECT_EQ(memparm(second), R"({"code":10000})");
+
+  std::filesystem::remove(caFile);  // the system store alone
+  EXPECT_EQ(memparm(second), "");
+  replaceWith(trusted_->Cert());
+  EXPECT_EQ(memparm(first), R"({"code":10000})");
+  EXPECT_EQ(first.Requests().size(), 2u);
+  EXPECT_EQ(second.Requests().size(), 1u);
 }
 
 }  // namespace
