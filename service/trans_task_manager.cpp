@@ -246,7 +246,10 @@ TransTaskManager::Ending TransTaskManager::RunTask(Job& job) {
     auto lastReport = std::chrono::steady_clock::time_point();
     const auto progress = [&](uint64_t sent, uint64_t total) {
       const auto now = std::chrono::steady_clock::now();
-      if (sent != total && sent != 0 && now - lastReport < kProgressPeriod) return;
+      // A chunk's end is always told: the next chunk may take long to start
+      // moving, and the front should not sit on an older count meanwhile.
+      const bool milestone = sent == 0 || sent == total || sent % kUploadChunkSize == 0;
+      if (!milestone && now - lastReport < kProgressPeriod) return;
       lastReport = now;
       Report(job, TaskStage::kUploading, sent, total);
     };

@@ -27,7 +27,7 @@ void TaskNotificationBridge::OnTaskFinished(NotifyTarget target, std::string_vie
   e.notification = std::string(notification);
   e.task = std::move(task);
   events_.push_back(std::move(e));
-  WakeLocked(true);
+  WakeLocked();
 }
 
 void TaskNotificationBridge::OnTaskProgress(NotifyTarget target, const TaskProgress& progress) {
@@ -39,7 +39,7 @@ void TaskNotificationBridge::OnTaskProgress(NotifyTarget target, const TaskProgr
     if (it->notification.empty() && it->progress.taskId == progress.taskId &&
         it->progress.stage == progress.stage) {
       it->progress = progress;
-      WakeLocked(false);
+      WakeLocked();
       return;
     }
     break;
@@ -48,18 +48,18 @@ void TaskNotificationBridge::OnTaskProgress(NotifyTarget target, const TaskProgr
   e.target = target;
   e.progress = progress;
   events_.push_back(std::move(e));
-  WakeLocked(progress.stage != TaskStage::kUploading || progress.bytesSent == progress.bytesTotal);
+  WakeLocked();
 }
 
-void TaskNotificationBridge::WakeLocked(bool urgent) {
+// At most one wake-up waits in the window's queue: reports that arrive
+// while it waits are merged into what it will deliver. The manager itself
+// reports byte counts at most every 100 ms and at chunk ends, so every report
+// may wake the window; holding one back instead could leave the page on an
+// old count for as long as the next chunk takes to start.
+void TaskNotificationBridge::WakeLocked() {
   if (wakePosted_) return;
-  const auto now = std::chrono::steady_clock::now();
-  // A held byte count goes out with the next report, which the manager
-  // sends at least at every chunk's end and at the next stage.
-  if (!urgent && now - lastWake_ < kMinWakeInterval) return;
   if (!PostMessage(hwnd_, kWakeMessage, 0, 0)) return;  // window gone: records die with the bridge
   wakePosted_ = true;
-  lastWake_ = now;
 }
 
 LRESULT TaskNotificationBridge::MessageHandler(UINT msg, WPARAM, LPARAM, bool& handled) {

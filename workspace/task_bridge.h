@@ -9,10 +9,11 @@
 //     TakeTaskRecord; a record nobody takes is destroyed after delivery);
 //   - "taskprogress", lParam = const TaskProgress* (valid during the call).
 //
-// Progress is coalesced: reports of the same task and stage that arrive
-// faster than one wake-up per kMinWakeInterval replace each other, so a fast
-// upload never floods the window's queue; every change of stage and every
-// final notification is delivered, in the order the manager made them.
+// Progress is coalesced: at most one wake-up waits in the window's queue, and
+// reports of the same task and stage that arrive meanwhile replace each
+// other, so a fast upload never floods the window's queue; every change of
+// stage and every final notification is delivered, in the order the manager
+// made them.
 //
 // Use (on the UI thread, once the window exists):
 //   bridge_ = std::make_unique<TaskNotificationBridge>(m_pm);
@@ -46,7 +47,6 @@ inline const TaskProgress& ProgressOf(const DirectUI::TNotifyUI& msg) {
 
 class TaskNotificationBridge : public TaskNotifier, public DirectUI::IMessageFilterUI {
  public:
-  static constexpr std::chrono::milliseconds kMinWakeInterval{50};
   // The window message that wakes the UI thread.
   static constexpr DirectUI::UINT kWakeMessage = DirectUI::WM_APP + 0x20;
 
@@ -80,9 +80,8 @@ class TaskNotificationBridge : public TaskNotifier, public DirectUI::IMessageFil
     TaskProgress progress;
   };
 
-  // Called with mutex_ held: posts a wake-up unless one is on its way or,
-  // for a mere byte count, one went out less than kMinWakeInterval ago.
-  void WakeLocked(bool urgent);
+  // Called with mutex_ held: posts a wake-up unless one is on its way.
+  void WakeLocked();
   void Deliver();
   void DeliverOne(Event& event);
   bool IsInTree(NotifyTarget target) const;
@@ -93,7 +92,6 @@ class TaskNotificationBridge : public TaskNotifier, public DirectUI::IMessageFil
   mutable std::mutex mutex_;  // guards everything below
   std::deque<Event> events_;
   bool wakePosted_ = false;
-  std::chrono::steady_clock::time_point lastWake_;
   Counters counters_;
 };
 
