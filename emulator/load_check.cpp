@@ -84,7 +84,8 @@ class Client {
     if (v["code"].asInt() != 10000) return Fail("memparm");
     std::string info = v["productinfo"].asString();
     v = Api("uploadpar", {{"tasktype", "fanyi"}, {"limitsize", "30720"},
-                          {"filename", "QuilloraFileSize" + std::to_string(index_) + ".txt"},
+                          // Clients count uploads from 1, as the program does.
+                          {"filename", "QuilloraFileSize" + std::to_string(index_ + 1) + ".txt"},
                           {"filecount", "1"}, {"isshare", "0"}, {"timestamp", std::to_string(std::time(nullptr))},
                           {"softname", "Quillora"}, {"softversion", "1.0.0"}, {"machineid", "load"},
                           {"productid", "342"}, {"fanyi_from", "zh"}, {"fanyi_to", "en"},
