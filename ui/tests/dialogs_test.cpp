@@ -124,9 +124,9 @@ TEST_F(DialogTest, RealFolderDialogCancelGivesEmpty) {
 
 TEST(DialogFilter, PatternsMatchWithoutRegardToCase) {
   auto matches = [](const FileFilter& f, const QString& name) {
-    QString spec = ToQ(DialogNameFilter(f));
-    spec = spec.mid(spec.lastIndexOf('(') + 1).chopped(1);
-    for (const QString& p : spec.split(' ', Qt::SkipEmptyParts))
+    QString patterns = ToQ(DialogNameFilter(f));
+    patterns = patterns.mid(patterns.lastIndexOf('(') + 1).chopped(1);
+    for (const QString& p : patterns.split(' ', Qt::SkipEmptyParts))
       if (QRegularExpression(QRegularExpression::wildcardToRegularExpression(p)).match(name).hasMatch()) return true;
     return false;
   };

@@ -6,9 +6,7 @@
 #include <QTextEdit>
 #include <filesystem>
 
-#include "ui/gallery/gallery_window.h"
-#include "ui/qt/qt_host.h"
-#include "ui/tests/ui_test_support.h"
+#include "ui/tests/gallery_fixture.h"
 
 using namespace DirectUI;
 using uitest::Click;
@@ -16,28 +14,8 @@ using uitest::WaitUntil;
 
 namespace {
 
-class GalleryKeysTest : public ::testing::Test {
+class GalleryKeysTest : public uitest::GalleryFixture {
  protected:
-  void SetUp() override {
-    EnsureApplication();
-    CPaintManagerUI::SetResourcePath(QUILLORA_GALLERY_SKIN);
-    std::filesystem::create_directories(QUILLORA_SCREENSHOT_DIR);
-    ASSERT_NE(wnd.Create(nullptr, "DirectUI Gallery", UI_WNDSTYLE_FRAME, 0), nullptr);
-    wnd.ShowWindow(true);
-    wnd.GetPaintManager().UpdateLayout();
-    Click(wnd, Find("opt_edits"));
-    wnd.GetPaintManager().UpdateLayout();
-  }
-  void TearDown() override {
-    if (IsWindow(wnd.GetHWND())) wnd.Close();
-    WaitUntil([&] { return !IsWindow(wnd.GetHWND()); });
-    uitest::Drain();
-  }
-  CControlUI* Find(const char* n) { return wnd.GetPaintManager().FindControl(n); }
-  static std::string Shot(const std::string& name) {
-    const bool doubled = qgetenv("QT_SCALE_FACTOR") == "2";
-    return std::string(QUILLORA_SCREENSHOT_DIR) + "/" + name + (doubled ? "_200.png" : "_100.png");
-  }
   // The window's own pixels at a point of client coordinates (device pixels
   // of the grab, whatever the screen's scale).
   QColor Pixel(POINT p) {
@@ -51,7 +29,6 @@ class GalleryKeysTest : public ::testing::Test {
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
     QCoreApplication::sendEvent(to, &press);
   }
-  GalleryWnd wnd;
 };
 
 }  // namespace

@@ -5,9 +5,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "ui/gallery/gallery_window.h"
-#include "ui/qt/qt_host.h"
-#include "ui/tests/ui_test_support.h"
+#include "ui/tests/gallery_fixture.h"
 
 using namespace DirectUI;
 using uitest::Click;
@@ -15,30 +13,12 @@ using uitest::WaitUntil;
 
 namespace {
 
-class GalleryPiecesTest : public ::testing::Test {
+class GalleryPiecesTest : public uitest::GalleryFixture {
  protected:
-  void SetUp() override {
-    EnsureApplication();
-    CPaintManagerUI::SetResourcePath(QUILLORA_GALLERY_SKIN);
-    std::filesystem::create_directories(QUILLORA_SCREENSHOT_DIR);
-    ASSERT_NE(wnd.Create(nullptr, "DirectUI Gallery", UI_WNDSTYLE_FRAME, 0), nullptr);
-    wnd.ShowWindow(true);
-    wnd.GetPaintManager().UpdateLayout();
-    Click(wnd, Find("opt_edits"));
-    wnd.GetPaintManager().UpdateLayout();
-  }
   void TearDown() override {
     SetDialogChooser({});
-    if (IsWindow(wnd.GetHWND())) wnd.Close();
-    WaitUntil([&] { return !IsWindow(wnd.GetHWND()); });
-    uitest::Drain();
+    GalleryFixture::TearDown();
   }
-  CControlUI* Find(const char* n) { return wnd.GetPaintManager().FindControl(n); }
-  static std::string Shot(const std::string& name) {
-    const bool doubled = qgetenv("QT_SCALE_FACTOR") == "2";
-    return std::string(QUILLORA_SCREENSHOT_DIR) + "/" + name + (doubled ? "_200.png" : "_100.png");
-  }
-  GalleryWnd wnd;
 };
 
 }  // namespace
