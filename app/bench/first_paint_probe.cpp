@@ -44,10 +44,9 @@ class FirstPaintWatch : public QObject {
   QString window_;
 };
 
-// Children of the measured program (the update program) run without the probe.
-__attribute__((constructor)) void KeepProbeFromChildren() { unsetenv("LD_PRELOAD"); }
-
 void InstallWatch() {
+  // Children of the measured program (the update program) run without the probe.
+  unsetenv("LD_PRELOAD");
   const char* window = std::getenv("SHELL_BENCH_WINDOW");
   if (!window) return;
   qApp->installEventFilter(new FirstPaintWatch(QString::fromUtf8(window)));
