@@ -10,6 +10,7 @@ packages=(
   fonts-noto-cjk curl xdg-utils
   clang libclang-rt-14-dev
   desktop-file-utils librsvg2-bin dbus xvfb x11-utils
+  lintian
 )
 
 missing=()
