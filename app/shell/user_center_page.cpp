@@ -90,6 +90,11 @@ void UserCenterPage::FillSettingsTab() {
   Select(autoRun_, config_.IsAutoRun());
   Select(autoUpdate_, config_.IsAutoUpdate());
   Select(config_.IsCloseExit() ? closeExit_ : closeHide_, true);
+  // Without a tray the close button always ends the program; the stored
+  // choice is kept for a desktop that has one.
+  const bool tray = CTrayIcon::IsTrayAvailable();
+  if (closeHide_) closeHide_->SetEnabled(tray);
+  if (CControlUI* reason = m_pm.FindControl("lb_no_tray")) reason->SetVisible(!tray);
   if (path_) path_->SetText(config_.GetExportPath());
 }
 

@@ -15,6 +15,7 @@
 #include "emulator/emulator.h"
 #include "platform/key_value_store.h"
 #include "platform/tests/test_support.h"
+#include "ui/tests/tray_host.h"
 
 namespace quillora::e2e {
 namespace {
@@ -67,6 +68,19 @@ class QuilloraProgram : public ::testing::Test {
     return folder;
   }
 
+  // Runs the program on a private X display whose session has a
+  // StatusNotifier tray (offscreen there is none). False: skip the test.
+  bool UseTrayHost() {
+    if (!testing_support::PrivateTrayHost::MissingTools().empty()) return false;
+    trayHost_ = std::make_unique<testing_support::PrivateTrayHost>(QUILLORA_SNI_WATCHER);
+    EXPECT_TRUE(trayHost_->Ready()) << trayHost_->Problem();
+    for (const std::string& entry : trayHost_->Environment()) {
+      const size_t eq = entry.find('=');
+      machine_.extraEnv[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    return trayHost_->Ready();
+  }
+
   // The saved sign-in as the next start finds it.
   SavedSignIn SavedUser() const {
     platform::KeyValueStore store(machine_.config + "/Quillora");
@@ -114,7 +128,11 @@ class QuilloraProgram : public ::testing::Test {
   emulator::Emulator emulator_;
   TempFolder root_;
   Machine machine_;
+  std::unique_ptr<testing_support::PrivateTrayHost> trayHost_;  // outlives the programs
 };
+
+#define SKIP_WITHOUT_TRAY_HOST()                                                   \
+  if (!UseTrayHost()) GTEST_SKIP() << testing_support::PrivateTrayHost::MissingTools()
 
 TEST_F(QuilloraProgram, FirstRunShowsTheGuideOnceAndRecordsIt) {
   auto eventNames = [&] {
@@ -150,10 +168,19 @@ TEST_F(QuilloraProgram, CloseButtonEndsTheProgramByDefault) {
 }
 
 TEST_F(QuilloraProgram, HiddenToTrayComesBackByTrayClickAndBySecondStart) {
+  SKIP_WITHOUT_TRAY_HOST();
   AppendInstall("FirstRun=1\nCloseExit=1\n");
   auto program = Start();
   auto hidden = [](const std::string& r) { return StateIs(r, "visible", "0") && StateIs(r, "tray", "1"); };
   auto shown = [](const std::string& r) { return StateIs(r, "visible", "1") && StateIs(r, "tray", "0"); };
+
+  EXPECT_EQ(program->Ask("click MainWnd btn_close"), "ok");
+  EXPECT_TRUE(program->AskUntil("state", hidden));
+  // The desktop's tray shows the item with its menu; a click on it brings
+  // the window back.
+  EXPECT_NE(trayHost_->WaitForLine("menu ").find("退出"), std::string::npos);
+  EXPECT_TRUE(trayHost_->Send("activate"));
+  EXPECT_TRUE(program->AskUntil("state", shown));
 
   EXPECT_EQ(program->Ask("click MainWnd btn_close"), "ok");
   EXPECT_TRUE(program->AskUntil("state", hidden));
@@ -177,6 +204,34 @@ TEST_F(QuilloraProgram, HiddenToTrayComesBackByTrayClickAndBySecondStart) {
   EXPECT_EQ(program->WaitExit(std::chrono::seconds(30), true), 0);
 }
 
+TEST_F(QuilloraProgram, TheTrayMenusExitChosenOnTheDesktopEndsTheProgram) {
+  SKIP_WITHOUT_TRAY_HOST();
+  AppendInstall("FirstRun=1\nCloseExit=1\n");
+  auto program = Start();
+  EXPECT_EQ(program->Ask("click MainWnd btn_close"), "ok");
+  const std::string menu = trayHost_->WaitForLine("menu ");
+  EXPECT_NE(menu.find("退出"), std::string::npos) << menu;
+  EXPECT_EQ(trayHost_->WaitForLine("tooltip "), "tooltip Quillora");
+  EXPECT_TRUE(trayHost_->Send("click 退出"));
+  EXPECT_EQ(program->WaitExit(std::chrono::seconds(30), true), 0);
+}
+
+TEST_F(QuilloraProgram, WithoutATrayTheCloseButtonEndsTheProgramWhateverSetIniSays) {
+  AppendInstall("FirstRun=1\nCloseExit=1\n");  // hide to the tray
+  auto program = Start();
+  OpenSettings(*program);
+  // The settings say why hiding is not offered, and keep the stored choice.
+  EXPECT_EQ(program->Ask("visible UserCenterPage lb_no_tray"), "1");
+  EXPECT_EQ(program->Ask("selected UserCenterPage opt_close_hide"), "1");
+  EXPECT_EQ(program->Ask("click UserCenterPage opt_close_exit"), "ok");
+  program->Ask("click UserCenterPage opt_close_hide");  // a disabled choice
+  EXPECT_EQ(program->Ask("selected UserCenterPage opt_close_hide"), "0");
+  EXPECT_EQ(program->Ask("click UserCenterPage closebtn"), "ok");
+  EXPECT_TRUE(program->AskUntil("state", [](const std::string& r) { return StateIs(r, "enabled", "1"); }));
+  EXPECT_EQ(program->Ask("click MainWnd btn_close"), "ok");
+  EXPECT_EQ(program->WaitExit(std::chrono::seconds(30), true), 0);
+}
+
 TEST_F(QuilloraProgram, SecondStartWhileTheSettingsAreOpenKeepsThemInFront) {
   AppendInstall("FirstRun=1\n");
   auto program = Start();
@@ -192,6 +247,7 @@ TEST_F(QuilloraProgram, SecondStartWhileTheSettingsAreOpenKeepsThemInFront) {
 }
 
 TEST_F(QuilloraProgram, SettingsChangesSurviveARestart) {
+  SKIP_WITHOUT_TRAY_HOST();  // hiding to the tray is offered only with a tray
   AppendInstall("FirstRun=1\n");
   {
     auto program = Start();
@@ -363,6 +419,7 @@ TEST_F(QuilloraProgram, CtrlCIsSwallowedInTheMainWindowAndOtherShortcutsKeepWork
 }
 
 TEST_F(QuilloraProgram, ChoosingExitOnCloseInTheSettingsMakesTheCloseButtonEndTheProgram) {
+  SKIP_WITHOUT_TRAY_HOST();  // without a tray the close button ends the program anyway
   AppendInstall("FirstRun=1\nCloseExit=1\n");
   auto program = Start();
   OpenSettings(*program);
