@@ -7,6 +7,7 @@
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -221,6 +222,28 @@ LRESULT TestDriver::MessageHandler(UINT msg, WPARAM, LPARAM lParam, bool& handle
 }
 
 std::string TestDriver::Execute(Request& request) {
+  if (std::optional<std::string> reply = ExecuteOnProgram(request)) return *reply;
+  const std::vector<std::string>& w = request.words;
+  const std::string& verb = w[0];
+  if (w.size() < 2) return "error usage";
+  CWindowImplBaseUI* target = FindWindowOfClass(w[1]);
+  if (!target) return "none";
+  if (verb == "visible" && w.size() == 2) return target->IsVisible() ? "1" : "0";
+  if (verb == "shot" && w.size() == 3) return target->SaveScreenshot(w[2]) ? "ok" : "failed";
+  if (verb == "drop" && w.size() >= 3) {
+    const std::vector<std::string> paths(w.begin() + 2, w.end());
+    return DropFilesOnWindow(target->GetHWND(), paths, {10, 10}) ? "ok" : "refused";
+  }
+  // type and key take one more word (type: the rest of the line).
+  const bool withInput = (verb == "type" && w.size() >= 4) || (verb == "key" && w.size() == 4);
+  if (w.size() != 3 && !withInput) return "error usage";
+  CControlUI* control = FindNamed(target->GetPaintManager(), w[2]);
+  if (!control) return "nocontrol";
+  return ExecuteOnControl(request, *target, *control);
+}
+
+// Commands that name no window; nothing when the command is not one of them.
+std::optional<std::string> TestDriver::ExecuteOnProgram(Request& request) {
   const std::vector<std::string>& w = request.words;
   const std::string& verb = w[0];
   if (verb == "state") {
@@ -276,21 +299,7 @@ std::string TestDriver::Execute(Request& request) {
     window_.PostMessage(WM_COMMAND, static_cast<WPARAM>(std::strtoul(w[1].c_str(), nullptr, 10)), 0);
     return "ok";
   }
-  if (w.size() < 2) return "error usage";
-  CWindowImplBaseUI* target = FindWindowOfClass(w[1]);
-  if (!target) return "none";
-  if (verb == "visible" && w.size() == 2) return target->IsVisible() ? "1" : "0";
-  if (verb == "shot" && w.size() == 3) return target->SaveScreenshot(w[2]) ? "ok" : "failed";
-  if (verb == "drop" && w.size() >= 3) {
-    const std::vector<std::string> paths(w.begin() + 2, w.end());
-    return DropFilesOnWindow(target->GetHWND(), paths, {10, 10}) ? "ok" : "refused";
-  }
-  // type and key take one more word (type: the rest of the line).
-  const bool withInput = (verb == "type" && w.size() >= 4) || (verb == "key" && w.size() == 4);
-  if (w.size() != 3 && !withInput) return "error usage";
-  CControlUI* control = FindNamed(target->GetPaintManager(), w[2]);
-  if (!control) return "nocontrol";
-  return ExecuteOnControl(request, *target, *control);
+  return std::nullopt;
 }
 
 std::string TestDriver::ExecuteOnControl(Request& request, CWindowImplBaseUI& target, CControlUI& control) {

@@ -21,6 +21,7 @@
 // ...); the newest window of that class is meant. TEXT and PATH are the rest
 // of the line.
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,7 @@ class TestDriver : public DirectUI::IMessageFilterUI {
  private:
   explicit TestDriver(MainWnd& window);
   std::string Execute(Request& request);
+  std::optional<std::string> ExecuteOnProgram(Request& request);
   std::string ExecuteOnControl(Request& request, DirectUI::CWindowImplBaseUI& target,
                                DirectUI::CControlUI& control);
 
