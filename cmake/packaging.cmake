@@ -47,10 +47,17 @@ if(NOT changelog_head MATCHES "^quillora \\(${QUILLORA_DEB_VERSION}\\) ")
   message(FATAL_ERROR "packaging/changelog starts with \"${changelog_head}\"; add an entry for "
                       "version ${QUILLORA_DEB_VERSION} at its top")
 endif()
-add_custom_command(OUTPUT ${package_dir}/changelog.Debian.gz
-  COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/packaging/changelog > ${package_dir}/changelog.Debian.gz
-  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog
-  COMMENT "Compressing the Debian changelog")
+# Debian wants documentation compressed with gzip -9 and no timestamp.
+function(quillora_gzip source output)
+  add_custom_command(OUTPUT ${output}
+    COMMAND gzip -9 -n -c ${source} > ${output}
+    DEPENDS ${source}
+    COMMENT "Compressing ${output}")
+endfunction()
+quillora_gzip(${PROJECT_SOURCE_DIR}/packaging/changelog ${package_dir}/changelog.Debian.gz)
+set(man_pages ${package_dir}/quillora.1.gz ${package_dir}/quillora-cli.1.gz)
+quillora_gzip(${PROJECT_SOURCE_DIR}/packaging/quillora.1 ${package_dir}/quillora.1.gz)
+quillora_gzip(${PROJECT_SOURCE_DIR}/packaging/quillora-cli.1 ${package_dir}/quillora-cli.1.gz)
 
 file(WRITE ${package_dir}/quillora.layout "installed\n")
 # The commands on the PATH point across top-level folders, so absolutely.
@@ -58,7 +65,7 @@ file(CREATE_LINK /${QUILLORA_PROGRAM_DIR}/Quillora ${package_dir}/quillora SYMBO
 file(CREATE_LINK /${QUILLORA_PROGRAM_DIR}/quillora-cli ${package_dir}/quillora-cli SYMBOLIC)
 
 add_custom_target(quillora_package_files ALL
-  DEPENDS ${package_dir}/set.ini ${package_dir}/changelog.Debian.gz)
+  DEPENDS ${package_dir}/set.ini ${package_dir}/changelog.Debian.gz ${man_pages})
 
 set(shipped_programs Quillora Update quillora-cli)
 install(TARGETS ${shipped_programs} RUNTIME DESTINATION ${QUILLORA_PROGRAM_DIR})
@@ -78,6 +85,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/desktop/quillora.desktop DESTINATION usr/sha
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/desktop/icons/ DESTINATION usr/share/icons
   FILE_PERMISSIONS ${QUILLORA_FILE_PERMISSIONS}
   FILES_MATCHING PATTERN "*.png" PATTERN "*.svg")
+install(FILES ${man_pages} DESTINATION usr/share/man/man1 PERMISSIONS ${QUILLORA_FILE_PERMISSIONS})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides DESTINATION usr/share/lintian/overrides
   RENAME quillora PERMISSIONS ${QUILLORA_FILE_PERMISSIONS})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${package_dir}/changelog.Debian.gz

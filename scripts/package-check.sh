@@ -32,6 +32,11 @@ check() {  # check DESCRIPTION COMMAND...
   if "$@"; then pass "$what"; else fail "$what"; fi
 }
 step() { echo "=== $* ($((SECONDS - started)) s)"; }
+apt() {  # apt ARGS...: apt-get, its chatter kept in a log shown on failure
+  if env DEBIAN_FRONTEND=noninteractive apt-get -q "$@" >"$work/apt.log" 2>&1; then return 0; fi
+  sed 's/^/  | /' "$work/apt.log"
+  return 1
+}
 
 work=$(mktemp -d)
 chmod 755 "$work"
@@ -56,7 +61,8 @@ for entry in $program_dir/Quillora $program_dir/Update $program_dir/quillora-cli
     $program_dir/skin/userCenter.xml $program_dir/skin/menu.xml \
     "usr/bin/quillora -> /$program_dir/Quillora" "usr/bin/quillora-cli -> /$program_dir/quillora-cli" \
     usr/share/applications/quillora.desktop usr/share/icons/hicolor/scalable/apps/quillora.svg \
-    usr/share/doc/quillora/copyright usr/share/doc/quillora/changelog.Debian.gz; do
+    usr/share/doc/quillora/copyright usr/share/doc/quillora/changelog.Debian.gz \
+    usr/share/man/man1/quillora.1.gz usr/share/man/man1/quillora-cli.1.gz; do
   check "lists $entry" has "$entry"
 done
 for n in 16 22 24 32 48 64 128 256; do
@@ -86,15 +92,19 @@ check "lintian reports no error" test "$lintian_status" -eq 0
 step "desktop-file-validate"
 mkdir "$work/unpacked"
 dpkg -x "$deb" "$work/unpacked"
-check "desktop-file-validate accepts the launcher" \
-  desktop-file-validate "$work/unpacked/usr/share/applications/quillora.desktop"
+validate_launcher() {
+  desktop-file-validate "$work/unpacked/usr/share/applications/quillora.desktop" >"$work/validate.log" 2>&1
+  local status=$?
+  sed 's/^/  | /' "$work/validate.log"
+  return $status
+}
+check "desktop-file-validate accepts the launcher" validate_launcher
 
 # ---- 4. install
 if $in_ci; then
   step "apt-get install (CI)"
   root=
-  check "apt-get installs the package" \
-    env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb"
+  check "apt-get installs the package" apt install -y "$deb"
   command_path=/usr/bin/quillora
   cli_path=/usr/bin/quillora-cli
 else
@@ -193,10 +203,10 @@ fi
 # ---- 6. removal
 if $in_ci; then
   step "apt-get remove --purge (CI)"
-  check "apt-get purges the package" \
-    env DEBIAN_FRONTEND=noninteractive apt-get remove --purge -y -qq quillora
+  check "apt-get purges the package" apt remove --purge -y quillora
   for gone in /$program_dir /usr/bin/quillora /usr/bin/quillora-cli /usr/share/applications/quillora.desktop \
-      /usr/share/icons/hicolor/scalable/apps/quillora.svg /usr/share/doc/quillora; do
+      /usr/share/icons/hicolor/scalable/apps/quillora.svg /usr/share/doc/quillora \
+      /usr/share/man/man1/quillora.1.gz; do
     check "$gone is gone" test ! -e "$gone" -a ! -L "$gone"
   done
 fi
