@@ -261,7 +261,14 @@ void MainWnd::OnContactService(TNotifyUI&) {
 
 void MainWnd::OnSettings(TNotifyUI&) { OpenSettingsPage(GetHWND()); }
 
-void MainWnd::OnCheckUpdate(TNotifyUI&) { AppConfig::Instance().StartUpdater(3); }
+void MainWnd::OnCheckUpdate(TNotifyUI&) {
+  AppConfig& config = AppConfig::Instance();
+  // Installed, the update tab tells where updates come from instead.
+  if (config.IsInstalled())
+    OpenUpdatePage(GetHWND());
+  else
+    config.StartUpdater(3);
+}
 
 bool MainWnd::OnUserHover(void* param) {
   auto* event = static_cast<TEventUI*>(param);
