@@ -27,11 +27,14 @@ std::vector<std::string> BuildEnvironment(const Machine& m, bool driven) {
     if (eq != std::string::npos) env[kv.substr(0, eq)] = kv.substr(eq + 1);
   }
   env["QT_QPA_PLATFORM"] = "offscreen";
-  env["QUILLORA_HOME"] = m.home;
+  if (m.home.empty())
+    env.erase("QUILLORA_HOME");
+  else
+    env["QUILLORA_HOME"] = m.home;
   env["XDG_CONFIG_HOME"] = m.config;
   env["XDG_RUNTIME_DIR"] = m.runtime;
   env["TMPDIR"] = m.temp;
-  env["HOME"] = m.home;
+  env["HOME"] = m.userHome.empty() ? m.home : m.userHome;
   if (driven) env["QUILLORA_TEST_DRIVER"] = "stdio";
   else env.erase("QUILLORA_TEST_DRIVER");
   for (const auto& [k, v] : m.extraEnv) env[k] = v;

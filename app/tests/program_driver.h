@@ -13,7 +13,8 @@ namespace quillora::e2e {
 // configuration and runtime folders.
 struct Machine {
   std::string programFolder;  // holds Quillora, Update and skin/
-  std::string home;           // QUILLORA_HOME
+  std::string home;           // QUILLORA_HOME (empty: unset, as installed programs run)
+  std::string userHome;       // HOME (empty: `home`)
   std::string config;         // XDG_CONFIG_HOME
   std::string runtime;        // XDG_RUNTIME_DIR
   std::string temp;           // TMPDIR

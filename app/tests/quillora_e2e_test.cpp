@@ -13,6 +13,7 @@
 #include "app/tests/program_driver.h"
 #include "emulator/emulator.h"
 #include "platform/tests/test_support.h"
+#include "ui/tests/tray_host.h"
 
 namespace quillora::e2e {
 namespace {
@@ -65,6 +66,19 @@ class QuilloraProgram : public ::testing::Test {
     return folder;
   }
 
+  // Runs the program on a private X display whose session has a
+  // StatusNotifier tray (offscreen there is none). False: skip the test.
+  bool UseTrayHost() {
+    if (!testing_support::PrivateTrayHost::MissingTools().empty()) return false;
+    trayHost_ = std::make_unique<testing_support::PrivateTrayHost>(QUILLORA_SNI_WATCHER);
+    EXPECT_TRUE(trayHost_->Ready()) << trayHost_->Problem();
+    for (const std::string& entry : trayHost_->Environment()) {
+      const size_t eq = entry.find('=');
+      machine_.extraEnv[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    return trayHost_->Ready();
+  }
+
   // The program, started and past its start-up.
   std::unique_ptr<RunningProgram> Start() {
     auto program = std::make_unique<RunningProgram>(machine_);
@@ -75,7 +89,11 @@ class QuilloraProgram : public ::testing::Test {
   emulator::Emulator emulator_;
   TempFolder root_;
   Machine machine_;
+  std::unique_ptr<testing_support::PrivateTrayHost> trayHost_;  // outlives the programs
 };
+
+#define SKIP_WITHOUT_TRAY_HOST()                                                   \
+  if (!UseTrayHost()) GTEST_SKIP() << testing_support::PrivateTrayHost::MissingTools()
 
 TEST_F(QuilloraProgram, FirstRunShowsTheGuideOnceAndRecordsIt) {
   auto eventNames = [&] {
@@ -111,10 +129,19 @@ TEST_F(QuilloraProgram, CloseButtonEndsTheProgramByDefault) {
 }
 
 TEST_F(QuilloraProgram, HiddenToTrayComesBackByTrayClickAndBySecondStart) {
+  SKIP_WITHOUT_TRAY_HOST();
   AppendInstall("FirstRun=1\nCloseExit=1\n");
   auto program = Start();
   auto hidden = [](const std::string& r) { return StateIs(r, "visible", "0") && StateIs(r, "tray", "1"); };
   auto shown = [](const std::string& r) { return StateIs(r, "visible", "1") && StateIs(r, "tray", "0"); };
+
+  EXPECT_EQ(program->Ask("click MainWnd btn_close"), "ok");
+  EXPECT_TRUE(program->AskUntil("state", hidden));
+  // The desktop's tray shows the item with its menu; a click on it brings
+  // the window back.
+  EXPECT_NE(trayHost_->WaitForLine("menu ").find("退出"), std::string::npos);
+  EXPECT_TRUE(trayHost_->Send("activate"));
+  EXPECT_TRUE(program->AskUntil("state", shown));
 
   EXPECT_EQ(program->Ask("click MainWnd btn_close"), "ok");
   EXPECT_TRUE(program->AskUntil("state", hidden));
@@ -137,6 +164,37 @@ TEST_F(QuilloraProgram, HiddenToTrayComesBackByTrayClickAndBySecondStart) {
   EXPECT_EQ(program->WaitExit(), 0);
 }
 
+TEST_F(QuilloraProgram, TheTrayMenusExitChosenOnTheDesktopEndsTheProgram) {
+  SKIP_WITHOUT_TRAY_HOST();
+  AppendInstall("FirstRun=1\nCloseExit=1\n");
+  auto program = Start();
+  EXPECT_EQ(program->Ask("click MainWnd btn_close"), "ok");
+  const std::string menu = trayHost_->WaitForLine("menu ");
+  EXPECT_NE(menu.find("退出"), std::string::npos) << menu;
+  EXPECT_EQ(trayHost_->WaitForLine("tooltip "), "tooltip Quillora");
+  EXPECT_TRUE(trayHost_->Send("click 退出"));
+  EXPECT_EQ(program->WaitExit(std::chrono::seconds(30), true), 0);
+}
+
+TEST_F(QuilloraProgram, WithoutATrayTheCloseButtonEndsTheProgramWhateverSetIniSays) {
+  AppendInstall("FirstRun=1\nCloseExit=1\n");  // hide to the tray
+  auto program = Start();
+  EXPECT_EQ(program->Ask("click MainWnd btn_more"), "ok");
+  EXPECT_TRUE(program->AskUntil("visible DuiMenuWnd", [](const std::string& r) { return r == "1"; }));
+  EXPECT_EQ(program->Ask("click DuiMenuWnd menuitem_set"), "ok");
+  EXPECT_TRUE(program->AskUntil("visible UserCenterPage", [](const std::string& r) { return r == "1"; }));
+  // The settings say why hiding is not offered, and keep the stored choice.
+  EXPECT_EQ(program->Ask("visible UserCenterPage lb_no_tray"), "1");
+  EXPECT_EQ(program->Ask("selected UserCenterPage opt_close_hide"), "1");
+  EXPECT_EQ(program->Ask("click UserCenterPage opt_close_exit"), "ok");
+  program->Ask("click UserCenterPage opt_close_hide");  // a disabled choice
+  EXPECT_EQ(program->Ask("selected UserCenterPage opt_close_hide"), "0");
+  EXPECT_EQ(program->Ask("click UserCenterPage closebtn"), "ok");
+  EXPECT_TRUE(program->AskUntil("state", [](const std::string& r) { return StateIs(r, "enabled", "1"); }));
+  EXPECT_EQ(program->Ask("click MainWnd btn_close"), "ok");
+  EXPECT_EQ(program->WaitExit(std::chrono::seconds(30), true), 0);
+}
+
 TEST_F(QuilloraProgram, SecondStartWhileTheSettingsAreOpenKeepsThemInFront) {
   AppendInstall("FirstRun=1\n");
   auto program = Start();
@@ -154,6 +212,7 @@ TEST_F(QuilloraProgram, SecondStartWhileTheSettingsAreOpenKeepsThemInFront) {
 }
 
 TEST_F(QuilloraProgram, SettingsChangesSurviveARestart) {
+  SKIP_WITHOUT_TRAY_HOST();  // hiding to the tray is offered only with a tray
   AppendInstall("FirstRun=1\n");
   {
     auto program = Start();

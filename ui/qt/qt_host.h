@@ -3,6 +3,7 @@
 // tests); nothing outside ui/ sees these types.
 #include <QEvent>
 #include <QFont>
+#include <QIcon>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
@@ -36,6 +37,9 @@ QRect ToQRect(const RECT& rc);
 RECT FromQRect(const QRect& rc);
 QString ToQ(const std::string& s);
 std::string FromQ(const QString& s);
+// An icon from a file named relative to the skin's resource path (or absolute);
+// the application's icon when `file` is empty.
+QIcon IconFromFile(const std::string& file);
 QFont MakeQFont(const TFontInfo& info, int dpiScale);
 int QtFlagsFromStyle(UINT style);
 
