@@ -9,6 +9,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6svg6-dev libgl-dev
   fonts-noto-cjk curl xdg-utils
   clang libclang-rt-14-dev
+  desktop-file-utils librsvg2-bin dbus xvfb x11-utils
+  lintian
 )
 
 missing=()

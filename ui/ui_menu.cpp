@@ -163,11 +163,27 @@ void CMenuWnd::OnFinalMessage(HWND hwnd) {
 
 namespace {
 std::atomic<int> g_trayCount{0};
+
+// Fills `menu` with `items`; a chosen item posts WM_COMMAND to `owner`.
+void FillMenu(QMenu* menu, const std::vector<CPopupMenu::Item>& items, HWND owner) {
+  for (const CPopupMenu::Item& it : items) {
+    if (it.command == 0 && it.text.empty()) {
+      menu->addSeparator();
+      continue;
+    }
+    QAction* a = menu->addAction(ToQ(it.text));
+    const UINT cmd = it.command;
+    QObject::connect(a, &QAction::triggered, menu, [owner, cmd]() { DirectUI::PostMessage(owner, WM_COMMAND, cmd, 0); });
+  }
 }
+
+}  // namespace
 
 class CTrayIconImpl {
  public:
+  std::unique_ptr<QMenu> menu;  // outlives the icon that shows it
   std::unique_ptr<QSystemTrayIcon> icon;
+  std::vector<CPopupMenu::Item> menuItems;
   HWND owner = nullptr;
   UINT message = 0;
 };
@@ -177,9 +193,27 @@ CTrayIcon::~CTrayIcon() { Remove(); }
 
 bool CTrayIcon::IsTrayAvailable() {
   EnsureApplication();
-  if (QGuiApplication::platformName().contains("offscreen")) return false;
+  // Qt asks the session bus for a StatusNotifier watcher with a host first,
+  // then (on X11) for a legacy tray; the offscreen platform has neither.
   return QSystemTrayIcon::isSystemTrayAvailable();
 }
+
+namespace {
+
+std::unique_ptr<QSystemTrayIcon> CreateDesktopIcon(CTrayIconImpl* impl) {
+  auto icon = std::make_unique<QSystemTrayIcon>();
+  QObject::connect(icon.get(), &QSystemTrayIcon::activated, [impl](QSystemTrayIcon::ActivationReason r) {
+    if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick)
+      DirectUI::PostMessage(impl->owner, impl->message, 0, WM_LBUTTONDOWN);
+    else if (r == QSystemTrayIcon::Context && !impl->menu)  // the desktop shows the menu itself
+      DirectUI::PostMessage(impl->owner, impl->message, 0, WM_RBUTTONDOWN);
+  });
+  return icon;
+}
+
+}  // namespace
+
+void CTrayIcon::SetMenu(const CPopupMenu& menu) { impl_->menuItems = menu.Items(); }
 
 int CTrayIcon::LiveCount() { return g_trayCount.load(); }
 
@@ -190,16 +224,19 @@ bool CTrayIcon::Add(HWND owner, UINT callbackMessage, const std::string& iconFil
   added_ = true;
   ++g_trayCount;
   if (!IsTrayAvailable()) return true;  // recorded; nothing to show on this desktop
-  std::string path = (!iconFile.empty() && iconFile[0] == '/') ? iconFile : CPaintManagerUI::GetResourcePath() + iconFile;
-  impl_->icon = std::make_unique<QSystemTrayIcon>(QIcon(ToQ(path)));
+  // One desktop icon per record, shown and hidden again: a StatusNotifier
+  // item made anew after an earlier one went away is not always taken up
+  // by the host, which would leave a hidden window without its icon.
+  if (!impl_->icon) impl_->icon = CreateDesktopIcon(impl_.get());
+  impl_->icon->setIcon(IconFromFile(iconFile));
   impl_->icon->setToolTip(ToQ(tooltip));
-  CTrayIconImpl* impl = impl_.get();
-  QObject::connect(impl_->icon.get(), &QSystemTrayIcon::activated, [impl](QSystemTrayIcon::ActivationReason r) {
-    if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick)
-      DirectUI::PostMessage(impl->owner, impl->message, 0, WM_LBUTTONDOWN);
-    else if (r == QSystemTrayIcon::Context)
-      DirectUI::PostMessage(impl->owner, impl->message, 0, WM_RBUTTONDOWN);
-  });
+  std::unique_ptr<QMenu> menu;
+  if (!impl_->menuItems.empty()) {
+    menu = std::make_unique<QMenu>();
+    FillMenu(menu.get(), impl_->menuItems, owner);
+  }
+  impl_->icon->setContextMenu(menu.get());
+  impl_->menu = std::move(menu);  // after the icon let go of the old one
   impl_->icon->show();
   return true;
 }
@@ -208,10 +245,7 @@ void CTrayIcon::Remove() {
   if (!added_) return;
   added_ = false;
   --g_trayCount;
-  if (impl_->icon) {
-    impl_->icon->hide();
-    impl_->icon.reset();
-  }
+  if (impl_->icon) impl_->icon->hide();
 }
 
 bool CTrayIcon::IsShownOnDesktop() const { return impl_->icon && impl_->icon->isVisible(); }
@@ -231,16 +265,7 @@ bool CPopupMenu::TrackPopupMenu(POINT pt, HWND owner) {
   if (!host) return false;
   auto* menu = new QMenu(host);
   menu->setAttribute(Qt::WA_DeleteOnClose);
-  for (const Item& it : items_) {
-    if (it.command == 0 && it.text.empty()) {
-      menu->addSeparator();
-      continue;
-    }
-    QAction* a = menu->addAction(ToQ(it.text));
-    UINT cmd = it.command;
-    QObject::connect(a, &QAction::triggered, menu,
-                     [owner, cmd]() { DirectUI::PostMessage(owner, WM_COMMAND, cmd, 0); });
-  }
+  FillMenu(menu, items_, owner);
   menu->popup(QPoint(pt.x, pt.y));
   return true;
 }

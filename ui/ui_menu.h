@@ -77,18 +77,29 @@ class CMenuWnd : public CWindowImplBaseUI {
   bool clicking_ = false;
 };
 
+class CPopupMenu;
+
 // Tray icon. Left and right clicks arrive at the owner as `callbackMessage`
 // with lParam WM_LBUTTONDOWN or WM_RBUTTONDOWN. Where the desktop has no tray
-// (or under the offscreen platform) the icon records its state but shows nothing.
+// the icon records its state but shows nothing. On a freedesktop desktop the
+// icon is a StatusNotifier item when the session has a watcher, else an icon
+// in the legacy (XEmbed) tray.
 class CTrayIconImpl;
 class CTrayIcon {
  public:
   CTrayIcon();
   ~CTrayIcon();
+  // `iconFile` empty: the application's icon (SetApplicationIdentity).
   bool Add(HWND owner, UINT callbackMessage, const std::string& iconFile, const std::string& tooltip);
+  // The menu the desktop shows for the icon; its items post WM_COMMAND with
+  // their command ids to the owner. A StatusNotifier host shows it itself
+  // (and sends no right click), so set it before Add.
+  void SetMenu(const CPopupMenu& menu);
   void Remove();
   bool IsAdded() const { return added_; }
   bool IsShownOnDesktop() const;
+  // True when the desktop has a tray to show the icon in (a StatusNotifier
+  // host or a legacy tray); always false under the offscreen platform.
   static bool IsTrayAvailable();
   static int LiveCount();  // icons currently added in this process
   // Simulates a click as the desktop would report it (tests, tools).
@@ -108,11 +119,13 @@ class CPopupMenu {
   bool TrackPopupMenu(POINT screenPoint, HWND owner);
   size_t GetItemCount() const { return items_.size(); }
 
- private:
   struct Item {
-    UINT command;
+    UINT command;  // 0 with an empty text: a separator
     std::string text;
   };
+  const std::vector<Item>& Items() const { return items_; }
+
+ private:
   std::vector<Item> items_;
 };
 

@@ -51,6 +51,14 @@ void EnsureApplication() {
   new QApplication(argc, argv);
 }
 
+void SetApplicationIdentity(const std::string& desktopId, const std::string& iconFile) {
+  EnsureApplication();
+  QGuiApplication::setDesktopFileName(ToQ(desktopId));
+  // An installed icon theme holds the icon under the launcher's name; the
+  // file beside the program serves a build or an unpacked archive.
+  QGuiApplication::setWindowIcon(QIcon::fromTheme(ToQ(desktopId), IconFromFile(iconFile)));
+}
+
 void PostQuitMessage(int) {
   g_quit.store(true);
   QCoreApplication* app = QCoreApplication::instance();
@@ -282,8 +290,7 @@ void CWindowWnd::SetIcon(UINT resourceId) {
 
 void CWindowWnd::SetIconFile(const std::string& file) {
   if (!host_) return;
-  std::string path = (!file.empty() && file[0] == '/') ? file : CPaintManagerUI::GetResourcePath() + file;
-  QIcon icon(ToQ(path));
+  QIcon icon = IconFromFile(file);
   if (!icon.isNull()) host_->setWindowIcon(icon);
 }
 

@@ -41,6 +41,13 @@ bool SetForegroundWindow(HWND hwnd);
 void BringToFrontWithPopup(HWND hwnd);
 // Makes sure the process has its application object (created on first use).
 void EnsureApplication();
+// Names the program to the desktop. `desktopId` is the launcher's file name
+// without ".desktop" (the Wayland app id, so the desktop pairs windows with
+// the launcher) and the icon theme's name of the program's icon; `iconFile`
+// (relative to the resource path, or absolute) stands in where no installed
+// icon theme has that icon. Every window and tray icon without an icon of
+// its own shows it. Call after EnsureApplication().
+void SetApplicationIdentity(const std::string& desktopId, const std::string& iconFile);
 // Shows an error box with caption "DirectUI" and ends the process with exit
 // code 1. Under the offscreen platform the box is skipped (nobody could close it).
 [[noreturn]] void FatalSkinError(const std::string& text);

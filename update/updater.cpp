@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +10,7 @@
 
 #include "common/codec.h"
 #include "common/ini.h"
+#include "platform/layout.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "service/transport/http.h"
@@ -20,11 +22,28 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Where set.ini lives: QUILLORA_HOME when set, otherwise beside the program.
-std::string SettingsFolder(const std::string& programFolder) {
-  const char* home = std::getenv("QUILLORA_HOME");
-  if (home != nullptr && *home != '\0') return platform::WithTrailingSeparator(home);
-  return programFolder;
+// set.ini's text: the layout's file; an installed program that has not
+// started yet for this user reads the packaged one (Update creates nothing).
+std::string SettingsText(const platform::ProgramLayout& layout) {
+  if (auto text = ReadTextFile(layout.SettingsFile())) return *text;
+  if (layout.IsInstalled()) return ReadTextFile(layout.PackagedSettingsFile()).value_or(std::string());
+  return {};
+}
+
+// The installed layout's whole job: say whether a newer version exists.
+int ReportOnly(const UpdateAnswer& answer) {
+  if (!answer.parsed) {
+    std::fprintf(stderr, "Update: the update service gave no usable answer\n");
+    return kExitCheckFailed;
+  }
+  if (answer.code != kUpdateAvailable) return kExitUpToDate;
+  // The version comes from outside and goes to a terminal: plain text only.
+  if (!IsSafeFileNamePiece(answer.newVersion)) {
+    std::fprintf(stderr, "Update: the update service named no readable version\n");
+    return kExitCheckFailed;
+  }
+  std::printf("Quillora %s is available: update it with the system's package manager\n", answer.newVersion.c_str());
+  return kExitUpdateAvailable;
 }
 
 // Empty when the file cannot be read completely.
@@ -108,26 +127,26 @@ bool StartInstaller(const std::string& installerPath) {
   return platform::StartProcess(installerPath, {});
 }
 
-void Run(const std::vector<std::string>& arguments) {
+int Run(const std::vector<std::string>& arguments) {
   const std::vector<std::string> pieces = SplitArguments(arguments);
-  if (pieces.size() != 3) return;
+  if (pieces.size() != 3) return kExitUpToDate;
   const std::string& mode = pieces[0];
   const std::string& identifier = pieces[1];
   const std::string& version = pieces[2];
 
-  const std::string programFolder = platform::GetExecutableFolder();
-  if (programFolder.empty()) return;
-  const std::string settingsText =
-      ReadTextFile(SettingsFolder(programFolder) + "set.ini").value_or(std::string());
-  ConfigureRemoteServices(ServiceSettingsFromIni(settingsText));
+  const platform::ProgramLayout layout = platform::GetProgramLayout();
+  const std::string& programFolder = layout.programFolder;
+  if (programFolder.empty()) return kExitUpToDate;
+  ConfigureRemoteServices(ServiceSettingsFromIni(SettingsText(layout)));
 
   const std::string package = InstallerFileName(identifier, version);
   const UpdateAnswer answer = ParseUpdateAnswer(CheckUpdateRequest(identifier, version, package));
-  if (answer.code != kUpdateAvailable) return;
+  if (layout.IsInstalled()) return ReportOnly(answer);
+  if (answer.code != kUpdateAvailable) return kExitUpToDate;
 
   // Both pieces of the installer's name come from outside (the command line
   // and the service); neither may lead the path out of the program's folder.
-  if (!IsSafeFileNamePiece(identifier) || !IsSafeFileNamePiece(answer.newVersion)) return;
+  if (!IsSafeFileNamePiece(identifier) || !IsSafeFileNamePiece(answer.newVersion)) return kExitUpToDate;
   const std::string installerPath =
       programFolder + InstallerFileName(identifier, answer.newVersion);
 
@@ -149,6 +168,7 @@ void Run(const std::vector<std::string>& arguments) {
       }
       break;
   }
+  return kExitUpToDate;  // the portable layout's exit code is always 0
 }
 
 }  // namespace quillora::updater

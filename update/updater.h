@@ -40,10 +40,21 @@ bool DownloadInstaller(const std::string& url, const std::string& installerPath,
 // waiting. False when it could not be started.
 bool StartInstaller(const std::string& installerPath);
 
+// Exit codes. The portable layout always ends with 0. The installed layout
+// only reports: 0 when no newer version exists, kExitUpdateAvailable (with a
+// line on standard output naming the version) when one does, and
+// kExitCheckFailed (with a line on standard error) when the service gave no
+// usable answer.
+inline constexpr int kExitUpToDate = 0;
+inline constexpr int kExitCheckFailed = 1;
+inline constexpr int kExitUpdateAvailable = 2;
+
 // The whole program after libcurl's initialisation: `arguments` are those
-// after the program's own path. Reads the "Service" section of set.ini from
-// QUILLORA_HOME, or else from the program's folder, and writes the installer
-// into the program's folder.
-void Run(const std::vector<std::string>& arguments);
+// after the program's own path; returns the exit code. Reads the "Service"
+// section of the layout's set.ini (platform/layout.h). In the portable layout
+// it writes the installer into the program's folder; in the installed layout
+// it writes nothing and downloads nothing: updating is the package manager's
+// job.
+int Run(const std::vector<std::string>& arguments);
 
 }  // namespace quillora::updater

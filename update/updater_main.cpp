@@ -1,4 +1,5 @@
-// The Update program: no window, no messages, exit code 0 whatever happens.
+// The Update program: no window. Portable: no messages, exit code 0 whatever
+// happens. Installed: reports a newer version only (see updater.h).
 #include <string>
 #include <vector>
 
@@ -10,7 +11,7 @@ int main(int argc, char** argv) {
     quillora::EnsureCurlInitialised();
     std::vector<std::string> arguments;
     for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
-    quillora::updater::Run(arguments);
+    return quillora::updater::Run(arguments);
   } catch (...) {
     // Nothing to report to: the program has no window and no log.
   }

@@ -38,11 +38,7 @@ std::string LimitTo259Units(const std::string& text) {
 
 }  // namespace
 
-std::string AppConfig::DefaultSettingsFolder() {
-  if (const char* home = std::getenv(kHomeEnvironmentVariable); home && *home)
-    return platform::WithTrailingSeparator(home);
-  return platform::GetExecutableFolder();
-}
+std::string AppConfig::DefaultSettingsFolder() { return platform::GetProgramLayout().settingsFolder; }
 
 namespace {
 std::atomic<bool> gDecideFirstRun{true};
@@ -53,15 +49,20 @@ void AppConfig::LeaveFirstRunToTheProgram() { gDecideFirstRun = false; }
 AppConfig& AppConfig::Instance() {
   // Function-local static: its initialisation is the creation lock, so
   // concurrent first calls create one store.
-  static AppConfig* const config = new AppConfig(DefaultSettingsFolder(), platform::GetExecutableFolder(),
-                                                 UserSession::Instance(), gDecideFirstRun.load());
+  static AppConfig* const config = [] {
+    const platform::ProgramLayout layout = platform::GetProgramLayout();
+    platform::PrepareUserSettings(layout);
+    return new AppConfig(layout.settingsFolder, layout.programFolder, UserSession::Instance(), gDecideFirstRun.load(),
+                         layout.kind);
+  }();
   return *config;
 }
 
 AppConfig::AppConfig(std::string settingsFolder, std::string programFolder, UserSession& session,
-                     bool decideFirstRun)
+                     bool decideFirstRun, platform::LayoutKind layout)
     : settingsFolder_(platform::WithTrailingSeparator(std::move(settingsFolder))),
       programFolder_(programFolder.empty() ? settingsFolder_ : platform::WithTrailingSeparator(std::move(programFolder))),
+      layout_(layout),
       session_(session) {
   // A missing or unreadable set.ini reads as empty: every setting takes its
   // default.
@@ -159,6 +160,8 @@ bool AppConfig::SetExportPath(const std::string& path) {
 }
 
 int AppConfig::EnableAutoRunEntry() {
+  // The installed command survives package upgrades that move the program.
+  if (IsInstalled()) return platform::EnableAutoRunEntry(kInstalledCommand);
   // A portable installation keeps its settings where QUILLORA_HOME points; the
   // program started at sign-in must read the same set.ini.
   platform::AutoRunEnvironment environment;
@@ -177,6 +180,7 @@ bool AppConfig::SaveLogin() { return session_.Save(); }
 void AppConfig::LoadSavedLogin() { session_.LoadSaved(); }
 
 bool AppConfig::StartUpdater(int mode) {
+  if (IsInstalled()) return false;
   return platform::StartProcess(programFolder_ + kUpdaterProgramName,
                                 {std::to_string(mode), kProductIdentifier, GetVersion()});
 }

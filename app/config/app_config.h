@@ -5,14 +5,16 @@
 // Update program. Also the "Service" section, read once, that says where the
 // remote services live.
 //
-// The folder of set.ini is the executable's folder, unless the environment
-// variable QUILLORA_HOME names another one (portable installs, tests and the
-// command-line front end use it). The Update program is always taken from the
-// executable's folder.
+// The folder of set.ini follows the program's layout (platform/layout.h):
+// the user's settings folder when installed; else the executable's folder,
+// unless the environment variable QUILLORA_HOME names another one (portable
+// installs, tests and the command-line front end use it). The Update program
+// is always taken from the executable's folder.
 #include <mutex>
 #include <string>
 
 #include "common/service_settings.h"
+#include "platform/layout.h"
 #include "service/identity/identity.h"
 
 namespace quillora {
@@ -20,10 +22,12 @@ namespace quillora {
 class UserSession;
 
 inline constexpr char kSettingsFileName[] = "set.ini";
+// The command that an installed package puts on the PATH.
+inline constexpr char kInstalledCommand[] = "quillora";
 inline constexpr char kInstallSection[] = "Install";
 inline constexpr char kProductIdentifier[] = "Quillora";
 inline constexpr char kUpdaterProgramName[] = "Update";
-inline constexpr char kHomeEnvironmentVariable[] = "QUILLORA_HOME";
+inline constexpr const char* kHomeEnvironmentVariable = platform::kHomeVariable;
 
 class AppConfig {
  public:
@@ -38,17 +42,19 @@ class AppConfig {
   // program. Call before the first Instance().
   static void LeaveFirstRunToTheProgram();
 
-  // The folder of set.ini for this process: $QUILLORA_HOME (with a trailing
-  // separator) when set and not empty, else the executable's folder.
+  // The folder of set.ini for this process (see above), with a trailing
+  // separator.
   static std::string DefaultSettingsFolder();
 
   // A store over `settingsFolder` (ending in a separator), taking the Update
   // program from `programFolder` (empty: the settings folder) and loading the
   // saved sign-in into `session`. Runs the whole creation, including the
   // first-run decision unless `decideFirstRun` is off (then this is never a
-  // first run and nothing is written). Tests use it; programs use Instance().
+  // first run and nothing is written). `layout` says whether the program is
+  // installed (then it starts no Update program and its autostart entry names
+  // the installed command). Tests use it; programs use Instance().
   AppConfig(std::string settingsFolder, std::string programFolder, UserSession& session,
-            bool decideFirstRun = true);
+            bool decideFirstRun = true, platform::LayoutKind layout = platform::LayoutKind::kPortable);
   AppConfig(const AppConfig&) = delete;
   AppConfig& operator=(const AppConfig&) = delete;
 
@@ -76,8 +82,12 @@ class AppConfig {
   bool SetCloseExit(bool on);
   bool SetExportPath(const std::string& path);
 
-  // Adds or removes the start-with-the-desktop entry for the running
-  // executable. 0 on success, otherwise a platform error number.
+  // True in the installed layout: updates come from the package manager.
+  bool IsInstalled() const { return layout_ == platform::LayoutKind::kInstalled; }
+
+  // Adds or removes the start-with-the-desktop entry: for the installed
+  // command in the installed layout, else for the running executable (with
+  // QUILLORA_HOME when set). 0 on success, otherwise a platform error number.
   int EnableAutoRunEntry();
   int DisableAutoRunEntry();
 
@@ -88,7 +98,8 @@ class AppConfig {
 
   // Starts the Update program with the arguments mode, product identifier and
   // version, without waiting. Returns false when it could not be started
-  // (callers ignore it).
+  // (callers ignore it), and always in the installed layout, where nothing
+  // may be downloaded beside the program.
   bool StartUpdater(int mode);
 
   // Where the remote services live (set.ini section "Service"), read once at
@@ -107,6 +118,7 @@ class AppConfig {
 
   const std::string settingsFolder_;
   const std::string programFolder_;
+  const platform::LayoutKind layout_;
   UserSession& session_;
   ServiceSettings serviceSettings_;
 

@@ -28,8 +28,6 @@ namespace {
 
 constexpr char kDefaultUserPicture[] = "file='mainWnd/icon-weidenglu.png' dest='10,10,34,34'";
 constexpr char kUserPictureDest[] = "10,10,34,34";
-constexpr char kTrayIconFile[] = "icons/101.png";
-constexpr UINT kWindowIcon = 102;
 // The "more" menu opens below the title bar, at the left edge of its button.
 constexpr int kMoreMenuTop = 45;
 constexpr char kChatServiceKey[] = "5e1c0f7a9b2d4c6e8f0a1b3c5d7e9f21";
@@ -131,7 +129,6 @@ void MainWnd::StartServices(bool resumeSignIn) {
   ResumeSignIn(resumeSignIn);
   StartUpdateCheck();
   config.StartUpdater(config.IsAutoUpdate() ? 0 : 1);
-  SetIcon(kWindowIcon);
 }
 
 void MainWnd::BuildPages() {
@@ -219,15 +216,27 @@ void MainWnd::OnCloseGuide(TNotifyUI&) {
 }
 
 void MainWnd::OnCloseButton(TNotifyUI&) {
-  if (AppConfig::Instance().IsCloseExit()) {
+  // A hidden window on a desktop without a tray could never be found again.
+  if (AppConfig::Instance().IsCloseExit() || !CTrayIcon::IsTrayAvailable()) {
     Close(1);
     return;
   }
   HideToTray();
 }
 
+namespace {
+
+CPopupMenu TrayMenu() {
+  CPopupMenu menu;
+  menu.AppendItem(kTrayExitCommand, "退出");
+  return menu;
+}
+
+}  // namespace
+
 void MainWnd::HideToTray() {
-  tray_.Add(GetHWND(), WM_TRAYICON, kTrayIconFile, "Quillora");
+  tray_.SetMenu(TrayMenu());
+  tray_.Add(GetHWND(), WM_TRAYICON, "", "Quillora");  // the application's icon
   ShowWindow(false);
 }
 
@@ -237,8 +246,7 @@ void MainWnd::ShowFromTray() {
 }
 
 void MainWnd::ShowTrayMenu() {
-  CPopupMenu menu;
-  menu.AppendItem(kTrayExitCommand, "退出");
+  CPopupMenu menu = TrayMenu();
   menu.TrackPopupMenu(GetCursorPos(), GetHWND());
 }
 
@@ -270,7 +278,14 @@ void MainWnd::OnContactService(TNotifyUI&) {
 
 void MainWnd::OnSettings(TNotifyUI&) { OpenSettingsPage(GetHWND()); }
 
-void MainWnd::OnCheckUpdate(TNotifyUI&) { AppConfig::Instance().StartUpdater(3); }
+void MainWnd::OnCheckUpdate(TNotifyUI&) {
+  AppConfig& config = AppConfig::Instance();
+  // Installed, the update tab tells where updates come from instead.
+  if (config.IsInstalled())
+    OpenUpdatePage(GetHWND());
+  else
+    config.StartUpdater(3);
+}
 
 bool MainWnd::OnUserHover(void* param) {
   auto* event = static_cast<TEventUI*>(param);

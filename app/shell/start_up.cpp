@@ -11,6 +11,10 @@ namespace quillora {
 
 using namespace DirectUI;
 
+namespace {
+constexpr char kDesktopId[] = "quillora";
+}
+
 int RunQuillora() {
   std::unique_ptr<platform::SingleInstance> guard = platform::SingleInstance::Acquire(kSingleInstanceName);
   if (guard->GetRole() == platform::SingleInstance::Role::Secondary) {
@@ -24,6 +28,9 @@ int RunQuillora() {
   EnsureApplication();
   CPaintManagerUI::SetInstance(nullptr);
   CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath() + "skin");
+  // The launcher's name, so the desktop pairs the window with it; the theme's
+  // icon when installed, else the skin's copy of it.
+  SetApplicationIdentity(kDesktopId, "icons/quillora.png");
   MainWnd window;
   window.SetInstanceGuard(guard.get());
   window.Create(nullptr, "", UI_WNDSTYLE_FRAME, 0);

@@ -20,14 +20,15 @@ void Select(COptionUI* option, bool selected) {
   if (option) option->Selected(selected);
 }
 
-UINT RunCenter(HWND owner, bool openOnSettings) {
+// `tab`: the option of the tab to open on; null for the user tab.
+UINT RunCenter(HWND owner, const char* tab) {
   UserCenterPage page;
   page.Create(owner, "", UI_WNDSTYLE_DIALOG | WS_VISIBLE, 0);
-  if (openOnSettings) {
+  if (tab) {
     CPaintManagerUI& pm = page.GetPaintManager();
     if (CControlUI* user = pm.FindControl("opt_user_info"); user && !UserSession::Instance().IsSignedIn())
       user->SetVisible(false);
-    Select(Find<COptionUI>(pm, "opt_set"), true);
+    Select(Find<COptionUI>(pm, tab), true);
   }
   page.CenterWindow();
   return page.ShowModal();
@@ -35,9 +36,11 @@ UINT RunCenter(HWND owner, bool openOnSettings) {
 
 }  // namespace
 
-UINT OpenUserCenter(HWND owner) { return RunCenter(owner, false); }
+UINT OpenUserCenter(HWND owner) { return RunCenter(owner, nullptr); }
 
-UINT OpenSettingsPage(HWND owner) { return RunCenter(owner, true); }
+UINT OpenSettingsPage(HWND owner) { return RunCenter(owner, "opt_set"); }
+
+UINT OpenUpdatePage(HWND owner) { return RunCenter(owner, "opt_update"); }
 
 DUI_BEGIN_MESSAGE_MAP(UserCenterPage, CWindowImplBaseUI)
 DUI_ON_CLICK_CTRNAME("btn_path", OnChooseOutputFolder)
@@ -71,6 +74,7 @@ void UserCenterPage::InitWindow() {
 }
 
 void UserCenterPage::FillUpdateTab() {
+  if (CControlUI* note = m_pm.FindControl("lb_package_note")) note->SetVisible(config_.IsInstalled());
   const std::string latest = GetLatestVersion();
   CControlUI* version = m_pm.FindControl("lb_ver");
   CControlUI* update = m_pm.FindControl("btn_update");
@@ -81,7 +85,8 @@ void UserCenterPage::FillUpdateTab() {
   }
   if (CControlUI* status = m_pm.FindControl("lb_status")) status->SetText("有更新版本");
   if (version) version->SetText(latest);
-  if (update) update->SetVisible(true);
+  // An installed program is updated by the package manager, never by us.
+  if (update) update->SetVisible(!config_.IsInstalled());
 }
 
 void UserCenterPage::FillSettingsTab() {
@@ -90,6 +95,11 @@ void UserCenterPage::FillSettingsTab() {
   Select(autoRun_, config_.IsAutoRun());
   Select(autoUpdate_, config_.IsAutoUpdate());
   Select(config_.IsCloseExit() ? closeExit_ : closeHide_, true);
+  // Without a tray the close button always ends the program; the stored
+  // choice is kept for a desktop that has one.
+  const bool tray = CTrayIcon::IsTrayAvailable();
+  if (closeHide_) closeHide_->SetEnabled(tray);
+  if (CControlUI* reason = m_pm.FindControl("lb_no_tray")) reason->SetVisible(!tray);
   if (path_) path_->SetText(config_.GetExportPath());
 }
 

@@ -55,5 +55,7 @@ DirectUI::UINT OpenUserCenter(DirectUI::HWND owner);
 // The same on the settings tab; the user tab is hidden while nobody is
 // signed in.
 DirectUI::UINT OpenSettingsPage(DirectUI::HWND owner);
+// The same on the update tab.
+DirectUI::UINT OpenUpdatePage(DirectUI::HWND owner);
 
 }  // namespace quillora

@@ -27,16 +27,33 @@ std::vector<std::string> BuildEnvironment(const Machine& m, bool driven) {
     if (eq != std::string::npos) env[kv.substr(0, eq)] = kv.substr(eq + 1);
   }
   env["QT_QPA_PLATFORM"] = "offscreen";
-  env["QUILLORA_HOME"] = m.home;
+  if (m.home.empty())
+    env.erase("QUILLORA_HOME");
+  else
+    env["QUILLORA_HOME"] = m.home;
   env["XDG_CONFIG_HOME"] = m.config;
   env["XDG_RUNTIME_DIR"] = m.runtime;
   env["TMPDIR"] = m.temp;
-  env["HOME"] = m.home;
+  env["HOME"] = m.userHome.empty() ? m.home : m.userHome;
   if (driven) env["QUILLORA_TEST_DRIVER"] = "stdio";
   else env.erase("QUILLORA_TEST_DRIVER");
   for (const auto& [k, v] : m.extraEnv) env[k] = v;
   std::vector<std::string> out;
   for (const auto& [k, v] : env) out.push_back(k + "=" + v);
+  return out;
+}
+
+// The driver writes line breaks in a reply as "\\n" and "\\" as "\\\\".
+std::string UnescapeLine(const std::string& line) {
+  std::string out;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] != '\\' || i + 1 == line.size()) {
+      out += line[i];
+      continue;
+    }
+    const char next = line[++i];
+    out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+  }
   return out;
 }
 
@@ -113,7 +130,7 @@ std::string RunningProgram::Ask(const std::string& command) {
   const std::string text = command + "\n";
   if (::write(in_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return {};
   std::string reply;
-  return ReadLine(reply, std::chrono::seconds(90)) ? reply : std::string();
+  return ReadLine(reply, std::chrono::seconds(90)) ? UnescapeLine(reply) : std::string();
 }
 
 bool RunningProgram::AskUntil(const std::string& command, const std::function<bool(const std::string&)>& pred,

@@ -13,7 +13,8 @@ namespace quillora::e2e {
 // configuration and runtime folders.
 struct Machine {
   std::string programFolder;  // holds Quillora, Update and skin/
-  std::string home;           // QUILLORA_HOME
+  std::string home;           // QUILLORA_HOME (empty: unset, as installed programs run)
+  std::string userHome;       // HOME (empty: `home`)
   std::string config;         // XDG_CONFIG_HOME
   std::string runtime;        // XDG_RUNTIME_DIR
   std::string temp;           // TMPDIR
@@ -34,6 +35,11 @@ class RunningProgram {
   // Asks until the reply satisfies `pred` (or `timeout` passes); the last reply.
   bool AskUntil(const std::string& command, const std::function<bool(const std::string&)>& pred,
                 std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  // Asks until the reply is `expected`.
+  bool WaitFor(const std::string& command, const std::string& expected,
+               std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+    return AskUntil(command, [&](const std::string& r) { return r == expected; }, timeout);
+  }
   // Waits for the program to end; its exit code, or -1 after the timeout.
   // The program's input is closed first unless `keepInput` (then the
   // driver's reader is still waiting for a line when the program ends).

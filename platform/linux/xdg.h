@@ -20,8 +20,9 @@ bool MakeFolders(const std::string& folder, mode_t mode);
 
 // Writes `content` to a new temporary file beside `path` created with `mode`
 // (subject to the umask), flushes it to disk and renames it over `path`.
-// Returns 0 or an errno value.
-int WriteFileAtomically(const std::string& path, std::string_view content, mode_t mode);
+// Unless `replace`, it is linked to `path` instead, so whatever stands there
+// stays and the result is EEXIST. Returns 0 or an errno value.
+int WriteFileAtomically(const std::string& path, std::string_view content, mode_t mode, bool replace = true);
 
 // Starts a child process; `searchPath` looks a bare name up in PATH. Returns
 // the child's id, or -1 with errno set.

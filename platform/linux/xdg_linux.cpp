@@ -45,7 +45,7 @@ bool MakeFolders(const std::string& folder, mode_t mode) {
   return errno == EEXIST && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-int WriteFileAtomically(const std::string& path, std::string_view content, mode_t mode) {
+int WriteFileAtomically(const std::string& path, std::string_view content, mode_t mode, bool replace) {
   std::random_device rd;
   std::string temp;
   int fd = -1;
@@ -68,8 +68,9 @@ int WriteFileAtomically(const std::string& path, std::string_view content, mode_
   }
   if (!error && ::fsync(fd) != 0) error = errno;
   if (::close(fd) != 0 && !error) error = errno;
-  if (!error && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
-  if (error) ::unlink(temp.c_str());
+  if (!error && replace && ::rename(temp.c_str(), path.c_str()) != 0) error = errno;
+  if (!error && !replace && ::link(temp.c_str(), path.c_str()) != 0) error = errno;
+  if (error || !replace) ::unlink(temp.c_str());
   return error;
 }
 

@@ -37,6 +37,12 @@ std::string FromQ(const QString& s) {
   return std::string(b.constData(), static_cast<size_t>(b.size()));
 }
 
+QIcon IconFromFile(const std::string& file) {
+  if (file.empty()) return QGuiApplication::windowIcon();
+  const std::string path = file[0] == '/' ? file : CPaintManagerUI::GetResourcePath() + file;
+  return QIcon(ToQ(path));
+}
+
 QFont MakeQFont(const TFontInfo& info, int dpiScale) {
   QFont f;
   f.setFamilies({ToQ(info.name), QStringLiteral("Noto Sans CJK SC"), QStringLiteral("sans-serif")});

@@ -1,6 +1,6 @@
 // workspace-host: the four translation pages in a window of their own, on the
-// program's task road (set.ini beside the executable or in $QUILLORA_HOME says
-// where the service is; ./scripts/run.sh points it at the emulator). Skin
+// program's task road (the layout's set.ini, platform/layout.h, says where the
+// service is; ./scripts/run.sh points it at the emulator). Skin
 // files come from "skin" beside the executable, or the folder given.
 #include <string>
 

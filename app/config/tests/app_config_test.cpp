@@ -245,6 +245,26 @@ TEST_F(AppConfigTest, StartUpdaterPassesModeProductAndVersionFromAFolderWithSpac
   EXPECT_FALSE(noUpdater.StartUpdater(0));
 }
 
+TEST_F(AppConfigTest, AnInstalledProgramStartsAtSignInByItsCommandAndNeverStartsTheUpdater) {
+  const std::string programFolder = install_ / "opt";
+  std::filesystem::create_directories(programFolder);
+  const std::string marker = programFolder + "/started";
+  std::ofstream(programFolder + "/Update") << "#!/bin/sh\ntouch \"" << marker << "\"\n";
+  ::chmod((programFolder + "/Update").c_str(), 0700);
+  AppConfig config(Folder(), programFolder, session_, true, platform::LayoutKind::kInstalled);
+  EXPECT_TRUE(config.IsInstalled());
+  ScopedEnv portable("QUILLORA_HOME", "ignored when installed");
+  ASSERT_EQ(config.EnableAutoRunEntry(), 0);
+  const auto text = ReadTextFile(home_ / ".config/autostart/Quillora.desktop");
+  ASSERT_TRUE(text);
+  EXPECT_NE(text->find("\nExec=\"quillora\"\n"), std::string::npos) << *text;
+
+  EXPECT_FALSE(config.StartUpdater(3));
+  AppConfig portableConfig(Folder(), programFolder, session_);
+  ASSERT_TRUE(portableConfig.StartUpdater(3));  // the same folder: only the layout differs
+  EXPECT_TRUE(EventuallyTrue([&] { return std::filesystem::exists(marker); }));
+}
+
 TEST_F(AppConfigTest, WorkerReadsWhileTheSettingsPageWrites) {
   AppConfig config(Folder(), "", session_);
   std::atomic<bool> done{false};
