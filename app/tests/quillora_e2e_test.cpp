@@ -381,6 +381,49 @@ TEST_F(QuilloraProgram, SwitchingUserSignsOutEvenWhenTheLoginWindowIsCancelled) 
   EXPECT_EQ(SavedUser().usertoken, "");
 }
 
+TEST_F(QuilloraProgram, AnAccountWithoutAMobileNumberIsAskedToBindOneAndThenShowsTheUser) {
+  AppendInstall("FirstRun=1\n");
+  emulator::User guest;
+  guest.username = "guest_7";
+  guest.usertoken = "Uguest7token";
+  guest.nickname = "访客7";
+  guest.uid = 7;
+  guest.accounttype = 5;  // neither mobile, WeChat nor QQ
+  emulator_.AddUser(guest);
+  {  // The first start makes the device id the saved sign-in is kept under.
+    auto program = Start();
+    EXPECT_EQ(program->Ask("click MainWnd btn_close"), "ok");
+    EXPECT_EQ(program->WaitExit(std::chrono::seconds(30), true), 0);
+  }
+  platform::KeyValueStore store(machine_.config + "/Quillora");
+  const std::optional<std::string> uid = store.ReadString("Software\\Quillora", "UID");
+  ASSERT_TRUE(uid);
+  ASSERT_TRUE(WriteSavedSignIn(store, SavedSignInKeyPath(*uid), {guest.username, guest.usertoken, 4}));
+
+  auto program = Start();
+  EXPECT_TRUE(program->WaitFor("visible MainWnd btn_bind", "1"));
+  // The start's profile refresh is over once its picture is there (a second
+  // refresh, the one after binding, is dropped while one is in flight).
+  EXPECT_TRUE(testing_support::EventuallyTrue([&] { return fs::exists(machine_.temp + "/" + guest.usertoken + ".png"); }));
+  EXPECT_EQ(program->Ask("visible MainWnd btn_bind"), "1");
+  EXPECT_EQ(program->Ask("visible MainWnd ly_user"), "0");
+  EXPECT_EQ(program->Ask("visible MainWnd btn_login"), "0");
+  EXPECT_EQ(program->Ask("click MainWnd btn_bind"), "ok");
+  EXPECT_TRUE(program->WaitFor("visible LogonWnd ed_bind_tel", "1"));
+  const std::string mobile = "13700137000";
+  EXPECT_EQ(program->Ask("type LogonWnd ed_bind_tel " + mobile), "ok");
+  EXPECT_EQ(program->Ask("click LogonWnd btn_bind_telcode"), "ok");
+  EXPECT_TRUE(testing_support::EventuallyTrue([&] { return !emulator_.LastSmsCode(mobile).empty(); }));
+  EXPECT_EQ(program->Ask("type LogonWnd ed_bind_telcode " + emulator_.LastSmsCode(mobile)), "ok");
+  EXPECT_EQ(program->Ask("click LogonWnd btn_bind"), "ok");
+  EXPECT_TRUE(program->WaitFor("visible LogonWnd", "none")) << program->Ask("text LogonWnd lb_err2");
+  // The profile refresh after binding shows the user block with the number.
+  EXPECT_TRUE(program->WaitFor("visible MainWnd ly_user", "1"));
+  EXPECT_EQ(program->Ask("visible MainWnd btn_bind"), "0");
+  EXPECT_EQ(program->Ask("text MainWnd btn_user"), mobile);
+  EXPECT_EQ(emulator_.FindUser(guest.username)->bindmobile, mobile);
+}
+
 TEST_F(QuilloraProgram, CtrlCIsSwallowedInTheMainWindowAndOtherShortcutsKeepWorking) {
   AppendInstall("FirstRun=1\n");
   auto program = Start();
