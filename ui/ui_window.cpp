@@ -52,8 +52,17 @@ void EnsureApplication() {
 }
 
 void SetApplicationIdentity(const std::string& desktopId, const std::string& iconFile) {
+  SetApplicationDesktopId(desktopId);
+  SetApplicationIcon(desktopId, iconFile);
+}
+
+void SetApplicationDesktopId(const std::string& desktopId) {
   EnsureApplication();
   QGuiApplication::setDesktopFileName(ToQ(desktopId));
+}
+
+void SetApplicationIcon(const std::string& desktopId, const std::string& iconFile) {
+  EnsureApplication();
   // An installed icon theme holds the icon under the launcher's name; the
   // file beside the program serves a build or an unpacked archive.
   QGuiApplication::setWindowIcon(QIcon::fromTheme(ToQ(desktopId), IconFromFile(iconFile)));

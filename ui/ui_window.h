@@ -48,6 +48,10 @@ void EnsureApplication();
 // icon theme has that icon. Every window and tray icon without an icon of
 // its own shows it. Call after EnsureApplication().
 void SetApplicationIdentity(const std::string& desktopId, const std::string& iconFile);
+// The two halves of it: the name must precede the first window; the icon may
+// follow it (a program shows its first frame before it reads the icon).
+void SetApplicationDesktopId(const std::string& desktopId);
+void SetApplicationIcon(const std::string& desktopId, const std::string& iconFile);
 // Shows an error box with caption "DirectUI" and ends the process with exit
 // code 1. Under the offscreen platform the box is skipped (nobody could close it).
 [[noreturn]] void FatalSkinError(const std::string& text);

@@ -29,13 +29,14 @@ int RunQuillora() {
   CPaintManagerUI::SetInstance(nullptr);
   CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath() + "skin");
   // The launcher's name, so the desktop pairs the window with it; the theme's
-  // icon when installed, else the skin's copy of it.
-  SetApplicationIdentity(kDesktopId, "icons/quillora.png");
+  // icon when installed, else the skin's copy of it, once the first frame is up.
+  SetApplicationDesktopId(kDesktopId);
   MainWnd window;
   window.SetInstanceGuard(guard.get());
   window.Create(nullptr, "", UI_WNDSTYLE_FRAME, 0);
   window.CenterWindow();
   // A driving test starts where a user does: at the finished first frame.
+  window.AfterFirstPaint([] { SetApplicationIcon(kDesktopId, "icons/quillora.png"); });
   std::unique_ptr<TestDriver> driver;
   window.AfterFirstPaint([&] { driver = TestDriver::StartIfAsked(window); });
   window.ShowModal();
