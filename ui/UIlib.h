@@ -6,6 +6,7 @@
 #include "ui/ui_control.h"
 #include "ui/ui_controls.h"
 #include "ui/ui_dialogs.h"
+#include "ui/ui_driving.h"
 #include "ui/ui_manager.h"
 #include "ui/ui_menu.h"
 #include "ui/ui_types.h"

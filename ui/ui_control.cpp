@@ -93,6 +93,7 @@ void CControlUI::SetText(const std::string& text) {
   if (text == text_) return;
   text_ = text;
   Invalidate();
+  AccessibleControlChanged(this, AccessibleChange::Name);
 }
 
 int CControlUI::Scale(int v) const { return manager_ ? manager_->ScaleValue(v) : v; }

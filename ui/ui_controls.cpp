@@ -64,9 +64,8 @@ void* CLabelUI::GetInterface(const std::string& name) {
 
 void CLabelUI::SetText(const std::string& text) {
   if (text == text_) return;
-  text_ = text;
+  CControlUI::SetText(text);
   if (autoCalcWidth_) NeedParentUpdate();
-  Invalidate();
 }
 void CLabelUI::SetTextStyle(UINT style) {
   textStyle_ = style;
@@ -289,6 +288,7 @@ void COptionUI::Selected(bool selected, bool triggerEvent) {
       if (other != this) static_cast<COptionUI*>(other)->Selected(false, triggerEvent);
     }
   }
+  AccessibleControlChanged(this, AccessibleChange::Checked);
   if (live && triggerEvent && (group_.empty() || selected_))
     manager_->SendNotify(this, DUI_MSGTYPE_SELECTCHANGED);
   Invalidate();
@@ -581,6 +581,13 @@ void* CListUI::GetInterface(const std::string& name) {
   return CVerticalLayoutUI::GetInterface(name);
 }
 
+void CListLabelElementUI::SetSelectedFlag(bool s) {
+  if (selected_ == s) return;
+  selected_ = s;
+  Invalidate();
+  AccessibleControlChanged(this, AccessibleChange::Selected);
+}
+
 bool CListUI::SelectItem(int index, bool triggerEvent) {
   if (index == curSel_) return true;
   if (index < -1 || index >= GetCount()) return false;
@@ -655,6 +662,7 @@ bool CComboUI::SelectItem(int index, bool triggerEvent) {
   int old = curSel_;
   curSel_ = index;
   Invalidate();
+  AccessibleControlChanged(this, AccessibleChange::Value);
   if (triggerEvent && manager_) manager_->SendNotify(this, DUI_MSGTYPE_ITEMSELECT, static_cast<WPARAM>(curSel_), old);
   return true;
 }

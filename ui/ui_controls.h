@@ -185,7 +185,7 @@ class CListLabelElementUI : public CLabelUI {
   std::string GetClass() const override;
   void* GetInterface(const std::string& name) override;
   bool IsSelected() const { return selected_; }
-  void SetSelectedFlag(bool s) { selected_ = s; Invalidate(); }
+  void SetSelectedFlag(bool s);
   SIZE EstimateSize(SIZE available) override;
   void DoEvent(TEventUI& event) override;
   void PaintBkColor(CRenderContext& ctx) override;

@@ -353,6 +353,7 @@ void CPaintManagerUI::ChangeFocus(CControlUI* control, bool moveNative) {
     focus_ = control;
     SendEvent(control, UIEVENT_SETFOCUS);
     SendNotify(control, DUI_MSGTYPE_SETFOCUS);
+    if (focus_ == control) AccessibleControlChanged(control, AccessibleChange::Focus);
   }
   // A handler may have moved the focus on meanwhile; follow where it ended.
   if (moveNative) MoveQtFocusTo(host, focus_);

@@ -1,10 +1,13 @@
 #include "app/shell/test_driver.h"
 
+#include <algorithm>
+#include <cctype>
 #include <condition_variable>
 #include <cstdlib>
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -75,6 +78,52 @@ CControlUI* FindNamed(CPaintManagerUI& pm, const std::string& name) {
   return search.found.empty() ? pm.FindControl(name) : search.found.front();
 }
 
+// The words from `first` on, as one text (a path or typed text may hold spaces).
+std::string RestOfLine(const std::vector<std::string>& words, size_t first) {
+  std::string text;
+  for (size_t i = first; i < words.size(); ++i) text += (i > first ? " " : "") + words[i];
+  return text;
+}
+
+// One reply is one line.
+std::string EscapeLine(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\') out += "\\\\";
+    else if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else out += c;
+  }
+  return out;
+}
+
+struct Chord {
+  int key = 0;
+  bool ctrl = false, shift = false;
+};
+
+// "ctrl+shift+z", "return": false for a key the driver does not know.
+bool ParseChord(const std::string& text, Chord& chord) {
+  std::istringstream in(text);
+  for (std::string part; std::getline(in, part, '+');) {
+    if (part == "ctrl") chord.ctrl = true;
+    else if (part == "shift") chord.shift = true;
+    else if (part == "return") chord.key = VK_RETURN;
+    else if (part == "tab") chord.key = VK_TAB;
+    else if (part == "backspace") chord.key = VK_BACK;
+    else if (part.size() == 1 && std::isalnum(static_cast<unsigned char>(part[0])))
+      chord.key = std::toupper(static_cast<unsigned char>(part[0]));
+    else return false;
+  }
+  return chord.key != 0;
+}
+
+std::string JoinItems(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : "|") + item;
+  return text;
+}
+
 void SendMouse(CWindowWnd& window, CControlUI& control, bool click) {
   const RECT& r = control.GetPos();
   const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
@@ -130,7 +179,7 @@ struct TestDriver::Shared {
     {
       std::lock_guard lock(mutex);
       if (request.answered) return;
-      WriteLine(reply);
+      WriteLine(EscapeLine(reply));
       request.answered = true;
     }
     answered.notify_all();
@@ -173,6 +222,28 @@ LRESULT TestDriver::MessageHandler(UINT msg, WPARAM, LPARAM lParam, bool& handle
 }
 
 std::string TestDriver::Execute(Request& request) {
+  if (std::optional<std::string> reply = ExecuteOnProgram(request)) return *reply;
+  const std::vector<std::string>& w = request.words;
+  const std::string& verb = w[0];
+  if (w.size() < 2) return "error usage";
+  CWindowImplBaseUI* target = FindWindowOfClass(w[1]);
+  if (!target) return "none";
+  if (verb == "visible" && w.size() == 2) return target->IsVisible() ? "1" : "0";
+  if (verb == "shot" && w.size() == 3) return target->SaveScreenshot(w[2]) ? "ok" : "failed";
+  if (verb == "drop" && w.size() >= 3) {
+    const std::vector<std::string> paths(w.begin() + 2, w.end());
+    return DropFilesOnWindow(target->GetHWND(), paths, {10, 10}) ? "ok" : "refused";
+  }
+  // type and key take one more word (type: the rest of the line).
+  const bool withInput = (verb == "type" && w.size() >= 4) || (verb == "key" && w.size() == 4);
+  if (w.size() != 3 && !withInput) return "error usage";
+  CControlUI* control = FindNamed(target->GetPaintManager(), w[2]);
+  if (!control) return "nocontrol";
+  return ExecuteOnControl(request, *target, *control);
+}
+
+// Commands that name no window; nothing when the command is not one of them.
+std::optional<std::string> TestDriver::ExecuteOnProgram(Request& request) {
   const std::vector<std::string>& w = request.words;
   const std::string& verb = w[0];
   if (verb == "state") {
@@ -194,45 +265,72 @@ std::string TestDriver::Execute(Request& request) {
   }
   if (verb == "choose") {
     // The next dialog answers this path (nothing: a cancel), as a user would.
-    std::string answer;  // the rest of the line: a path may hold spaces
-    for (size_t i = 1; i < w.size(); ++i) answer += (i > 1 ? " " : "") + w[i];
+    const std::string answer = RestOfLine(w, 1);
     SetDialogChooser([answer](const DialogRequest&) {
       SetDialogChooser(nullptr);
       return answer;
     });
     return "ok";
   }
+  if (verb == "clipboard") return GetClipboardText();
+  if (verb == "setclipboard") {
+    SetClipboardText(RestOfLine(w, 1));
+    return "ok";
+  }
+  if (verb == "front") {
+    const HWND front = GetForegroundWindow();
+    for (CWindowWnd* wnd : GetAllWindows())
+      if (front && wnd->GetHWND() == front) return wnd->GetWindowClassName();
+    return "none";
+  }
+  if (verb == "popup") {
+    if (w.size() == 1) return JoinItems(OpenPopupMenuItems());
+    if (w[1] == "shot" && w.size() == 3) return SaveOpenPopupMenuScreenshot(w[2]) ? "ok" : "failed";
+    if (w[1] != "click" || w.size() < 3) return "error usage";
+    const std::string item = RestOfLine(w, 2);
+    const std::vector<std::string> items = OpenPopupMenuItems();
+    if (std::find(items.begin(), items.end(), item) == items.end()) return "none";
+    // Answered first: the item's command may end the program.
+    shared_->Answer(request, "ok");
+    ClickOpenPopupMenuItem(item);
+    return "ok";
+  }
   if (verb == "command" && w.size() == 2) {
     window_.PostMessage(WM_COMMAND, static_cast<WPARAM>(std::strtoul(w[1].c_str(), nullptr, 10)), 0);
     return "ok";
   }
-  if (w.size() < 2) return "error usage";
-  CWindowImplBaseUI* target = FindWindowOfClass(w[1]);
-  if (!target) return "none";
-  if (verb == "visible" && w.size() == 2) return target->IsVisible() ? "1" : "0";
-  if (verb == "shot" && w.size() == 3) return target->SaveScreenshot(w[2]) ? "ok" : "failed";
-  if (verb == "drop" && w.size() >= 3) {
-    const std::vector<std::string> paths(w.begin() + 2, w.end());
-    return DropFilesOnWindow(target->GetHWND(), paths, {10, 10}) ? "ok" : "refused";
-  }
-  if (w.size() != 3) return "error usage";
-  CControlUI* control = FindNamed(target->GetPaintManager(), w[2]);
-  if (!control) return "nocontrol";
-  if (verb == "text") return control->GetText();
-  if (verb == "visible") return IsShown(control) ? "1" : "0";
+  return std::nullopt;
+}
+
+std::string TestDriver::ExecuteOnControl(Request& request, CWindowImplBaseUI& target, CControlUI& control) {
+  const std::vector<std::string>& w = request.words;
+  const std::string& verb = w[0];
+  if (verb == "text") return control.GetText();
+  if (verb == "visible") return IsShown(&control) ? "1" : "0";
   if (verb == "selected") {
-    auto* option = static_cast<COptionUI*>(control->GetInterface("Option"));
+    auto* option = static_cast<COptionUI*>(control.GetInterface("Option"));
     return option ? (option->IsSelected() ? "1" : "0") : "notoption";
   }
+  if (!IsShown(&control) || !target.IsVisible()) return "hidden";
+  if (verb == "type" || verb == "key") {
+    if (!control.IsEnabled()) return "disabled";
+    Chord chord;
+    if (verb == "key" && !ParseChord(w[3], chord)) return "error key";
+    target.GetPaintManager().SetFocus(&control);
+    if (verb == "type") return TypeText(target.GetHWND(), RestOfLine(w, 3)) ? "ok" : "gone";
+    // Answered first: the key may open or close a modal window.
+    shared_->Answer(request, "ok");
+    SendKeyChord(target.GetHWND(), chord.key, chord.ctrl, chord.shift);
+    return "ok";
+  }
   if (verb == "click" || verb == "hover") {
-    if (!IsShown(control) || !target->IsVisible()) return "hidden";
     // The mouse reaches only what is on top (the first-run guide covers all).
-    const RECT& r = control->GetPos();
-    if (target->GetPaintManager().FindControl(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}) != control)
+    const RECT& r = control.GetPos();
+    if (target.GetPaintManager().FindControl(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}) != &control)
       return "covered";
     // Answered first: the click may open a modal window whose loop returns later.
     shared_->Answer(request, "ok");
-    SendMouse(*target, *control, verb == "click");
+    SendMouse(target, control, verb == "click");
     return "ok";
   }
   return "error unknown";

@@ -4,18 +4,24 @@
 // drop files, read texts and states, save screenshots. Off unless the
 // environment variable QUILLORA_TEST_DRIVER is "stdio".
 //
-// Each command line gets exactly one reply line. Commands run on the UI
-// thread; a click replies "ok" before it is carried out, because a click may
-// open a modal window whose loop only ends later.
+// Each command line gets exactly one reply line; line breaks in a reply are
+// written as "\n" (and "\" as "\\"). Commands run on the UI thread; a
+// click or key replies "ok" before it is carried out, because it may open a
+// modal window whose loop only ends later.
 //
 //   click  WINDOW CONTROL       hover WINDOW CONTROL      drop WINDOW PATH...
 //   text   WINDOW CONTROL       visible WINDOW [CONTROL]  selected WINDOW CONTROL
+//   type   WINDOW CONTROL TEXT  key WINDOW CONTROL CHORD  (ctrl+c, ctrl+shift+z, return)
 //   shot   WINDOW FILE.png      tray left|right           command ID
-//   state                       windows
+//   popup [click TEXT | shot FILE.png]  (the open popup menu: its items by "|")
+//   clipboard                   setclipboard TEXT         choose [PATH]
+//   front                       state                     windows
 //
 // WINDOW is a window class name ("MainWnd", "UserCenterPage", "DuiMenuWnd",
-// ...); the newest window of that class is meant.
+// ...); the newest window of that class is meant. TEXT and PATH are the rest
+// of the line.
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +46,9 @@ class TestDriver : public DirectUI::IMessageFilterUI {
  private:
   explicit TestDriver(MainWnd& window);
   std::string Execute(Request& request);
+  std::optional<std::string> ExecuteOnProgram(Request& request);
+  std::string ExecuteOnControl(Request& request, DirectUI::CWindowImplBaseUI& target,
+                               DirectUI::CControlUI& control);
 
   MainWnd& window_;
   std::shared_ptr<Shared> shared_;

@@ -43,6 +43,20 @@ std::vector<std::string> BuildEnvironment(const Machine& m, bool driven) {
   return out;
 }
 
+// The driver writes line breaks in a reply as "\\n" and "\\" as "\\\\".
+std::string UnescapeLine(const std::string& line) {
+  std::string out;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] != '\\' || i + 1 == line.size()) {
+      out += line[i];
+      continue;
+    }
+    const char next = line[++i];
+    out += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+  }
+  return out;
+}
+
 }  // namespace
 
 RunningProgram::RunningProgram(const Machine& machine, bool driven) {
@@ -116,7 +130,7 @@ std::string RunningProgram::Ask(const std::string& command) {
   const std::string text = command + "\n";
   if (::write(in_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return {};
   std::string reply;
-  return ReadLine(reply, std::chrono::seconds(90)) ? reply : std::string();
+  return ReadLine(reply, std::chrono::seconds(90)) ? UnescapeLine(reply) : std::string();
 }
 
 bool RunningProgram::AskUntil(const std::string& command, const std::function<bool(const std::string&)>& pred,

@@ -35,6 +35,11 @@ class RunningProgram {
   // Asks until the reply satisfies `pred` (or `timeout` passes); the last reply.
   bool AskUntil(const std::string& command, const std::function<bool(const std::string&)>& pred,
                 std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  // Asks until the reply is `expected`.
+  bool WaitFor(const std::string& command, const std::string& expected,
+               std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+    return AskUntil(command, [&](const std::string& r) { return r == expected; }, timeout);
+  }
   // Waits for the program to end; its exit code, or -1 after the timeout.
   // The program's input is closed first unless `keepInput` (then the
   // driver's reader is still waiting for a line when the program ends).

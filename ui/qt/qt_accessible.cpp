@@ -9,6 +9,7 @@
 #include <QAccessibleActionInterface>
 #include <QAccessibleWidget>
 #include <QTextDocumentFragment>
+#include <functional>
 #include <unordered_map>
 
 #include "ui/qt/qt_host.h"
@@ -23,6 +24,18 @@ namespace {
 std::unordered_map<CControlUI*, QAccessible::Id>& Registry() {
   static std::unordered_map<CControlUI*, QAccessible::Id> ids;
   return ids;
+}
+
+// Where change events go instead of Qt's bridge, for tests (offscreen has no
+// bridge, so Qt would drop them). UI thread only.
+std::function<void(QAccessibleEvent*)>& EventSink() {
+  static std::function<void(QAccessibleEvent*)> sink;
+  return sink;
+}
+
+void Deliver(QAccessibleEvent* event) {
+  if (EventSink()) EventSink()(event);
+  else QAccessible::updateAccessibility(event);
 }
 
 bool Is(CControlUI* c, const char* iface) { return c->GetInterface(iface) != nullptr; }
@@ -262,6 +275,49 @@ void InstallAccessibility() {
   if (installed) return;
   installed = true;
   QAccessible::installFactory(&Factory);
+}
+
+void SetAccessibleEventSinkForTest(std::function<void(QAccessibleEvent*)> sink) { EventSink() = std::move(sink); }
+
+void AccessibleControlChanged(CControlUI* control, AccessibleChange change) {
+  // Qt drops events while no platform bridge listens; building them then
+  // would be wasted work on every focus move and text change.
+  if (!EventSink() && !QAccessible::isActive()) return;
+  if (!control || !control->GetManager()) return;
+  CWindowWnd* window = control->GetManager()->GetWindow();
+  CWindowHost* host = window ? window->Host() : nullptr;
+  if (!host) return;
+  // A change to a control the reader never asked about is not news; a focus
+  // move is, because that is how a reader learns of a control at all.
+  if (change != AccessibleChange::Focus && !Registry().count(control)) return;
+  QAccessibleInterface* iface = InterfaceFor(host, control);
+  if (!iface) return;
+  switch (change) {
+    case AccessibleChange::Focus: {
+      QAccessibleEvent event(iface, QAccessible::Focus);
+      Deliver(&event);
+      break;
+    }
+    case AccessibleChange::Checked:
+    case AccessibleChange::Selected: {
+      QAccessible::State changed;
+      if (change == AccessibleChange::Checked) changed.checked = true;
+      else changed.selected = true;
+      QAccessibleStateChangeEvent event(iface, changed);
+      Deliver(&event);
+      break;
+    }
+    case AccessibleChange::Name: {
+      QAccessibleEvent event(iface, QAccessible::NameChanged);
+      Deliver(&event);
+      break;
+    }
+    case AccessibleChange::Value: {
+      QAccessibleValueChangeEvent event(iface, iface->text(QAccessible::Value));
+      Deliver(&event);
+      break;
+    }
+  }
 }
 
 void AccessibleControlGone(CControlUI* control) {

@@ -26,6 +26,8 @@ class QTextEdit;
 class QLineEdit;
 class QPainterPath;
 
+class QAccessibleEvent;
+
 namespace DirectUI {
 
 class CEditBaseUI;
@@ -172,6 +174,13 @@ QPainterPath RoundedOutline(const QRectF& rect, qreal rx, qreal ry);
 // Clears what lies outside the rounded outline, anti-aliased.
 void CutRoundCorners(QPainter& p, const QRectF& rect, qreal rx, qreal ry);
 void AccessibleControlGone(CControlUI* control);
+// Tells a listening screen reader that a control changed. Costs nothing while
+// no reader listens.
+enum class AccessibleChange { Focus, Checked, Selected, Name, Value };
+void AccessibleControlChanged(CControlUI* control, AccessibleChange change);
+// Tests: receive the change events in place of the platform's bridge (and
+// count as a listening reader); an empty function ends it.
+void SetAccessibleEventSinkForTest(std::function<void(QAccessibleEvent*)> sink);
 void ResetQuitForTest();
 
 // Keyboard state (qt_input.cpp): recorded from every key event of the

@@ -2,7 +2,9 @@
 // reader would: roles, names, states, actions and the life of interfaces.
 #include <QAccessible>
 #include <QAccessibleActionInterface>
+#include <algorithm>
 #include <functional>
+#include <vector>
 
 #include "ui/qt/qt_host.h"
 #include "ui/tests/ui_test_support.h"
@@ -153,4 +155,84 @@ TEST_F(AccessibleTest, InterfacesAreStableAndGoWithTheirControls) {
   static_cast<CListUI*>(w.GetPaintManager().FindControl("ls"))->RemoveAt(2);
   EXPECT_EQ(QAccessible::accessibleInterface(id), nullptr);
   EXPECT_EQ(Find(QStringLiteral("第三项")), nullptr);
+}
+
+namespace {
+
+// What a listening reader is told: event type and the name of the control.
+struct HeardEvent {
+  QAccessible::Event type;
+  QString name;
+  QAccessible::State changed;
+  QString value;
+};
+std::vector<HeardEvent>& Heard() {
+  static std::vector<HeardEvent> heard;
+  return heard;
+}
+void Listen(QAccessibleEvent* event) {
+  HeardEvent e{event->type(), {}, {}, {}};
+  if (QAccessibleInterface* iface = event->accessibleInterface()) e.name = iface->text(QAccessible::Name);
+  if (event->type() == QAccessible::StateChanged)
+    e.changed = static_cast<QAccessibleStateChangeEvent*>(event)->changedStates();
+  if (event->type() == QAccessible::ValueChanged)
+    e.value = static_cast<QAccessibleValueChangeEvent*>(event)->value().toString();
+  Heard().push_back(e);
+}
+
+class AccessibleEventsTest : public AccessibleTest {
+ protected:
+  void SetUp() override {
+    AccessibleTest::SetUp();
+    Heard().clear();
+    SetAccessibleEventSinkForTest(&Listen);
+  }
+  void TearDown() override {
+    SetAccessibleEventSinkForTest(nullptr);
+    AccessibleTest::TearDown();
+  }
+  int CountHeard(QAccessible::Event type, const QString& name) const {
+    return static_cast<int>(std::count_if(Heard().begin(), Heard().end(),
+                                          [&](const HeardEvent& e) { return e.type == type && e.name == name; }));
+  }
+  CControlUI* Control(const char* name) { return w.GetPaintManager().FindControl(name); }
+};
+
+}  // namespace
+
+TEST_F(AccessibleEventsTest, AListeningReaderHearsFocusStateNameAndValueChanges) {
+  // The reader has looked at the window once, as it does on start.
+  ASSERT_NE(Find(QStringLiteral("单选二")), nullptr);
+  ASSERT_NE(Find(QStringLiteral("第二项")), nullptr);
+
+  Control("btn_ok")->SetFocus();
+  EXPECT_EQ(CountHeard(QAccessible::Focus, QStringLiteral("确定")), 1);
+
+  static_cast<COptionUI*>(Control("opt_b"))->Selected(true);
+  int checkedChanges = 0;
+  for (const HeardEvent& e : Heard())
+    if (e.type == QAccessible::StateChanged && e.changed.checked &&
+        (e.name == QStringLiteral("单选一") || e.name == QStringLiteral("单选二")))
+      ++checkedChanges;
+  EXPECT_EQ(checkedChanges, 2) << "both options of the group changed";
+
+  static_cast<CListUI*>(Control("ls"))->SelectItem(1);
+  EXPECT_EQ(CountHeard(QAccessible::StateChanged, QStringLiteral("第二项")), 1);
+
+  static_cast<CComboUI*>(Control("cb"))->SelectItem(0);
+  auto value = std::find_if(Heard().begin(), Heard().end(),
+                            [](const HeardEvent& e) { return e.type == QAccessible::ValueChanged; });
+  ASSERT_NE(value, Heard().end());
+  EXPECT_EQ(value->value, QStringLiteral("中文"));
+
+  Control("btn_ok")->SetText("好的");
+  EXPECT_EQ(CountHeard(QAccessible::NameChanged, QStringLiteral("好的")), 1);
+}
+
+TEST_F(AccessibleEventsTest, ControlsTheReaderNeverAskedAboutAreNewsOnlyWhenFocused) {
+  Control("btn_icon")->SetText("齿轮");
+  static_cast<COptionUI*>(Control("chk"))->Selected(true);
+  EXPECT_TRUE(Heard().empty());
+  Control("btn_icon")->SetFocus();
+  EXPECT_EQ(CountHeard(QAccessible::Focus, QStringLiteral("齿轮")), 1);
 }
