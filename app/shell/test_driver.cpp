@@ -127,6 +127,9 @@ std::string JoinItems(const std::vector<std::string>& items) {
 void SendMouse(CWindowWnd& window, CControlUI& control, bool click) {
   const RECT& r = control.GetPos();
   const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  // A hover brings the pointer in from outside the window, so the control
+  // is entered again even when the pointer was last left on it.
+  if (!click) window.SendMessage(WM_MOUSELEAVE, 0, 0);
   window.SendMessage(WM_MOUSEMOVE, 0, at);
   if (!click) return;
   window.SendMessage(WM_LBUTTONDOWN, 0, at);
