@@ -32,7 +32,7 @@ check() {  # check DESCRIPTION COMMAND...
   if "$@"; then pass "$what"; else fail "$what"; fi
 }
 step() { echo "=== $* ($((SECONDS - started)) s)"; }
-apt() {  # apt ARGS...: apt-get, its chatter kept in a log shown on failure
+apt_get() {  # apt_get ARGS...: apt-get, its chatter kept in a log shown on failure
   if env DEBIAN_FRONTEND=noninteractive apt-get -q "$@" >"$work/apt.log" 2>&1; then return 0; fi
   sed 's/^/  | /' "$work/apt.log"
   return 1
@@ -104,7 +104,7 @@ check "desktop-file-validate accepts the launcher" validate_launcher
 if $in_ci; then
   step "apt-get install (CI)"
   root=
-  check "apt-get installs the package" apt install -y "$deb"
+  check "apt-get installs the package" apt_get install -y "$deb"
   command_path=/usr/bin/quillora
   cli_path=/usr/bin/quillora-cli
 else
@@ -128,7 +128,9 @@ if [[ $(id -u) -eq 0 ]]; then
     useradd --no-create-home --shell /usr/sbin/nologin --user-group "$user"
     created_user=true
   fi
-  as_user=(runuser -u "$user" --)
+  # setpriv executes in place (no fork), so the started program keeps the pid
+  # the script knows.
+  as_user=(setpriv --reuid="$user" --regid="$user" --init-groups)
 else
   user=$(id -un)
 fi
@@ -143,8 +145,12 @@ listing() { find "$installed" -printf '%p %M %U:%G %s %T@\n' | sort; }
 listing >"$work/before"
 
 # The test driver answers "ready" once the main window is up; its "command
-# 4097" is the tray menu's exit, the way a user ends the program.
-coproc PROGRAM { "${as_user[@]}" "${user_env[@]}" QUILLORA_TEST_DRIVER=stdio quillora 2>"$work/program.log"; }
+# 4097" is the tray menu's exit, the way a user ends the program. The program
+# leads a session of its own, so the programs it starts (Update) can be
+# found and waited for by that session.
+coproc PROGRAM {
+  exec "${as_user[@]}" "${user_env[@]}" QUILLORA_TEST_DRIVER=stdio setsid --wait quillora 2>"$work/program.log"
+}
 program=$PROGRAM_PID
 ready=
 read -r -t 120 ready <&"${PROGRAM[0]}" || true
@@ -156,6 +162,7 @@ if [[ $ready == ready ]]; then
   check "it accepts the exit command" test "$reply" = ok
 fi
 exec {PROGRAM[1]}>&-
+session=$program
 status=0
 wait "$program" || status=$?
 program=
@@ -169,11 +176,11 @@ check "quillora-cli --help works for the user" \
 
 # Programs it started (Update) may still be at work; what they leave counts too.
 for _ in $(seq 1 120); do
-  pgrep -u "$user" >/dev/null || break
+  pgrep -s "$session" >/dev/null || break
   sleep 0.5
 done
-for pid in $(pgrep -u "$user" || true); do
-  fail "process $pid ($(cat /proc/"$pid"/comm 2>/dev/null)) of $user still runs"
+for pid in $(pgrep -s "$session" || true); do
+  fail "process $pid ($(cat /proc/"$pid"/comm 2>/dev/null)) started by the program still runs"
   kill "$pid" 2>/dev/null || true
 done
 
@@ -203,7 +210,7 @@ fi
 # ---- 6. removal
 if $in_ci; then
   step "apt-get remove --purge (CI)"
-  check "apt-get purges the package" apt remove --purge -y quillora
+  check "apt-get purges the package" apt_get remove --purge -y quillora
   for gone in /$program_dir /usr/bin/quillora /usr/bin/quillora-cli /usr/share/applications/quillora.desktop \
       /usr/share/icons/hicolor/scalable/apps/quillora.svg /usr/share/doc/quillora \
       /usr/share/man/man1/quillora.1.gz; do

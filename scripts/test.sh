@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds the project twice (Release, and with AddressSanitizer
 # plus UBSan) and runs every test in both builds, and runs each fuzz harness
-# for QUILLORA_FUZZ_SECONDS (default 20; 0 skips them). Ends with CTest's
-# summary.
+# for QUILLORA_FUZZ_SECONDS (default 20; 0 skips them), then builds the
+# Debian package from the Release tree and checks it (scripts/package-check.sh).
+# Ends with CTest's summary.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -29,5 +30,17 @@ fi
 # build type packagers use.
 echo "=== plain build (Release)"
 QUILLORA_BUILD_TYPE=Release bash scripts/build.sh build
-(cd build && ctest -j "$jobs" --output-on-failure) || status=1
+(cd build && ctest -j "$jobs" --output-on-failure) 2>&1 | tee build/ctest-release.log || status=1
+
+# The Debian package from the same Release tree, checked as a user meets it.
+echo "=== Debian package"
+package_start=$SECONDS
+if deb=$(bash scripts/package.sh); then
+  bash scripts/package-check.sh "$deb" || status=1
+else
+  status=1
+fi
+echo "=== Debian package: built and checked in $((SECONDS - package_start)) s"
+# CTest's summary of the Release build closes the run.
+sed -n '/tests passed, /,$p' build/ctest-release.log
 exit $status

@@ -341,6 +341,10 @@ bool CWindowWnd::PostMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   return DirectUI::PostMessage(hwnd_, msg, wParam, lParam);
 }
 
+void CWindowWnd::AfterFirstPaint(std::function<void()> fn) {
+  if (host_) host_->AfterFirstPaint(std::move(fn));
+}
+
 LRESULT CWindowWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM) {
   switch (msg) {
     case WM_CLOSE:

@@ -1,6 +1,7 @@
 #pragma once
 // Native windows and the skinned window base that every window class uses.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -99,6 +100,10 @@ class CWindowWnd {
   // A message sent through the window's handler chain now (UI thread).
   LRESULT SendMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
   bool PostMessage(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
+  // Runs `fn` on the window's thread once the window has painted its first
+  // frame (queued at once when it already has); dropped when the window goes
+  // away first. Start-up work the first frame does not show waits here.
+  void AfterFirstPaint(std::function<void()> fn);
 
   virtual std::string GetWindowClassName() const = 0;
   virtual UINT GetClassStyle() const { return 0; }

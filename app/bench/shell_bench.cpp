@@ -1,129 +1,91 @@
 // shell_bench: what the user waits for and what the program costs at rest.
 //
-// 1. Process start to first paint of the main window, against the same
-//    window built from plain Qt widgets and against a bare Qt window of the
-//    same size. Each run is a fresh process (this program in another mode);
-//    the medians of interleaved runs are compared.
+// 1. Process start (exec) to first paint of the main window: the real
+//    Quillora executable against the same window built from plain Qt widgets
+//    and against a bare Qt window of the same size (shell_bench_plain, which
+//    links Qt alone). Every run is a fresh process with the first-paint probe
+//    preloaded (first_paint_probe.cpp), which reports the time of the first
+//    painted frame; the three kinds run interleaved and their medians are
+//    compared.
 // 2. The real Quillora program left alone for 10 s after its start: the
 //    wake-ups (context switches) of each of its threads and its resident
 //    memory.
 //
 // Run from the build's bin folder (the skin folder lies beside it):
-//   QT_QPA_PLATFORM=offscreen ./shell_bench
-#include <QApplication>
-#include <QButtonGroup>
-#include <QElapsedTimer>
-#include <QHBoxLayout>
-#include <QLabel>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QStackedWidget>
-#include <QVBoxLayout>
+//   QT_QPA_PLATFORM=offscreen ./shell_bench [runs]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include "app/shell/start_up.h"
 
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
-constexpr int kWidth = 900, kHeight = 620;
-constexpr int kRuns = 11;
+constexpr int kDefaultRuns = 21;
 
-// Ends the process right after the first paint of a top-level window named
-// `name` (the toolkit names its native windows after their class).
-class FirstPaint : public QObject {
- public:
-  explicit FirstPaint(QString name) : name_(std::move(name)) {}
-  bool eventFilter(QObject* object, QEvent* event) override {
-    if (event->type() == QEvent::Paint && object->objectName() == name_) {
-      auto* widget = static_cast<QWidget*>(object);
-      widget->removeEventFilter(this);
-      QMetaObject::invokeMethod(qApp, [] { std::_Exit(0); }, Qt::QueuedConnection);
-    }
-    return false;
-  }
-
- private:
-  QString name_;
+struct Contender {
+  const char* label;
+  std::string program;
+  std::string mode;    // argument, if any
+  std::string window;  // object name of the window whose first paint counts
 };
 
-// The main window's content in plain Qt widgets: title bar with the user
-// area, a navigation column of four tabs and a page stack.
-void BuildPlainMainWindow(QWidget& w) {
-  auto* root = new QVBoxLayout(&w);
-  auto* title = new QHBoxLayout;
-  auto* logo = new QLabel;
-  logo->setPixmap(QPixmap(QString::fromStdString(fs::path(qApp->applicationDirPath().toStdString()) / "skin/mainWnd/logo.png"))
-                      .scaled(28, 28, Qt::KeepAspectRatio, Qt::SmoothTransformation));
-  title->addWidget(logo);
-  title->addWidget(new QLabel("<b>Quillora</b>"));
-  title->addWidget(new QLabel("V1.0.0"));
-  title->addStretch();
-  for (const char* t : {"登录 / 注册", "≡", "—", "×"}) title->addWidget(new QPushButton(t));
-  root->addLayout(title);
-  auto* body = new QHBoxLayout;
-  auto* nav = new QVBoxLayout;
-  auto* group = new QButtonGroup(&w);
-  auto* stack = new QStackedWidget;
-  for (const char* t : {"文档翻译", "音频翻译", "图片翻译", "短句翻译"}) {
-    auto* option = new QRadioButton(t);
-    group->addButton(option);
-    nav->addWidget(option);
-    stack->addWidget(new QLabel(t));
-  }
-  nav->addStretch();
-  nav->addWidget(new QLabel("文件拖到窗口里即可添加"));
-  body->addLayout(nav);
-  body->addWidget(stack, 1);
-  root->addLayout(body, 1);
+long long MonotonicNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
-int RunMode(const std::string& mode, int argc, char** argv) {
-  if (mode == "quillora") {
-    // The program's own start-up, exactly as its main runs it.
-    QApplication app(argc, argv);
-    FirstPaint watch("MainWnd");
-    app.installEventFilter(&watch);
-    return quillora::RunQuillora();
-  }
-  QApplication app(argc, argv);
-  FirstPaint watch("bench");
-  app.installEventFilter(&watch);
-  QWidget w;
-  w.setObjectName("bench");
-  w.resize(kWidth, kHeight);
-  if (mode == "qtwidgets") BuildPlainMainWindow(w);
-  w.show();
-  return app.exec();
-}
-
-// Spawns this program in `mode` and returns the wall time until it ended.
-double TimeRun(const std::string& self, const std::string& mode) {
-  std::string arg0 = self, arg1 = mode;
-  char* argv[] = {arg0.data(), arg1.data(), nullptr};
-  const auto start = std::chrono::steady_clock::now();
+// Runs one contender with the probe preloaded; the time from just before
+// the spawn to its first painted frame, in ms, or -1 when it did not paint.
+double TimeRun(const Contender& c, const std::string& probe) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  env.push_back("LD_PRELOAD=" + probe);
+  env.push_back("SHELL_BENCH_WINDOW=" + c.window);
+  env.push_back("SHELL_BENCH_FD=" + std::to_string(fds[1]));
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string arg0 = c.program, arg1 = c.mode;
+  std::vector<char*> argv{arg0.data()};
+  if (!arg1.empty()) argv.push_back(arg1.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);  // the offscreen plugin's chatter
+  const long long start = MonotonicNs();
   pid_t pid = -1;
-  if (posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, environ) != 0) return -1;
+  const int spawned = posix_spawn(&pid, c.program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  std::string report;
+  char buf[64];
+  for (ssize_t n; spawned == 0 && (n = read(fds[0], buf, sizeof buf)) > 0;) report.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  if (spawned != 0) return -1;
   int status = 0;
   waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  if (report.empty() || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  return (std::stoll(report) - start) / 1e6;
 }
 
 double Median(std::vector<double> v) {
@@ -189,7 +151,7 @@ void MeasureIdle(const std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1) return RunMode(argv[1], argc, argv);
+  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : kDefaultRuns;
   const std::string self = fs::canonical("/proc/self/exe").string();
   const std::string folder = fs::path(self).parent_path().string();
   // A private home whose services lie on a closed port: nothing leaves the machine.
@@ -205,15 +167,24 @@ int main(int argc, char** argv) {
   setenv("TMPDIR", (home / "tmp").c_str(), 1);
   if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
+  const std::string probe = folder + "/libshell_bench_probe.so";
+  const Contender contenders[] = {{"Quillora", folder + "/Quillora", "", "MainWnd"},
+                                  {"plain Qt widgets", folder + "/shell_bench_plain", "qtwidgets", "bench"},
+                                  {"bare Qt window", folder + "/shell_bench_plain", "bare", "bench"}};
   std::map<std::string, std::vector<double>> times;
-  const char* modes[] = {"quillora", "qtwidgets", "bare"};
-  for (int i = 0; i < kRuns; ++i)
-    for (const char* m : modes) times[m].push_back(TimeRun(self, m));
-  for (const char* m : modes)
-    if (std::count(times[m].begin(), times[m].end(), -1.0)) std::printf("start: mode %s failed\n", m);
-  const double q = Median(times["quillora"]), w = Median(times["qtwidgets"]), b = Median(times["bare"]);
-  std::printf("start to first paint, median of %d runs: Quillora %.1f ms, plain Qt widgets %.1f ms, bare Qt window %.1f ms\n",
-              kRuns, q, w, b);
+  for (int i = 0; i < runs; ++i)
+    for (const Contender& c : contenders) {
+      const double ms = TimeRun(c, probe);
+      if (ms < 0) {
+        std::printf("start: %s did not paint\n", c.label);
+        return 1;
+      }
+      times[c.label].push_back(ms);
+    }
+  const double q = Median(times["Quillora"]), w = Median(times["plain Qt widgets"]), b = Median(times["bare Qt window"]);
+  std::printf("exec to first paint, median of %d interleaved runs: Quillora %.1f ms, plain Qt widgets %.1f ms, "
+              "bare Qt window %.1f ms\n",
+              runs, q, w, b);
   std::printf("ratio Quillora / plain Qt widgets: %.2fx (target <= 1.0x)\n", q / w);
   std::printf("ratio Quillora / bare Qt window:   %.2fx\n", q / b);
   MeasureIdle(folder);

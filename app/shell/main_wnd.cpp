@@ -93,20 +93,18 @@ void MainWnd::InitWindow() {
   if (CControlUI* picker = m_pm.FindControl(workspace::SelectLanguage::kControlName))
     picker_ = static_cast<workspace::SelectLanguage*>(picker->GetInterface(workspace::SelectLanguage::kClassName));
   main_ = static_cast<CTabLayoutUI*>(m_pm.FindControl("ly_main"));
-  // Built before anything is stored: a damaged guide skin then stops a first
-  // start before it counts as one.
+  // Built before anything is stored: a damaged guide or page skin then stops
+  // a first start before it counts as one.
   BuildGuide();
   BuildPages();
   if (CControlUI* user = m_pm.FindControl("btn_user")) user->OnEvent += MakeDelegate(this, &MainWnd::OnUserHover);
 
+  // Its creation decides the first run (the guide) and loads the saved sign-in.
   AppConfig& config = AppConfig::Instance();
   ConfigureRemoteServices(config.GetServiceSettings());
-  bridge_ = std::make_unique<workspace::TaskNotificationBridge>(m_pm);
-  TransTaskManager::Instance().SetNotifier(bridge_.get());
-  // Its first creation sends the install (first run) and start events.
-  AccountService::Instance().SetMainWindow(this);
   if (CControlUI* version = m_pm.FindControl("lb_ver")) version->SetText("V" + config.GetVersion());
-  RestoreSignIn();
+  const bool resume = LoadSignIn();
+  ShowUserArea();  // the saved account, or the sign-in button, in the first frame
   DragAcceptFiles(true);
   if (auto* doc = static_cast<COptionUI*>(m_pm.FindControl(kTabOptions[0]))) doc->Selected(true);
   if (config.IsFirstRun() && guide_) {
@@ -117,6 +115,18 @@ void MainWnd::InitWindow() {
     delete guide_;
     guide_ = nullptr;
   }
+  // Nothing of the rest shows in the first frame; it follows that frame, in
+  // its own order, so the user sees the window before the services hear of it.
+  AfterFirstPaint([this, resume] { StartServices(resume); });
+}
+
+void MainWnd::StartServices(bool resumeSignIn) {
+  bridge_ = std::make_unique<workspace::TaskNotificationBridge>(m_pm);
+  TransTaskManager::Instance().SetNotifier(bridge_.get());
+  AppConfig& config = AppConfig::Instance();
+  // Its first creation sends the install (first run) and start events.
+  AccountService::Instance().SetMainWindow(this);
+  ResumeSignIn(resumeSignIn);
   StartUpdateCheck();
   config.StartUpdater(config.IsAutoUpdate() ? 0 : 1);
 }
@@ -136,16 +146,21 @@ void MainWnd::BuildGuide() {
   if (!guide_) FatalSkinError("加载资源文件失败：MaindGuide.xml");
 }
 
-void MainWnd::RestoreSignIn() {
-  AppConfig& config = AppConfig::Instance();
+bool MainWnd::LoadSignIn() {
+  AppConfig::Instance().LoadSavedLogin();
   UserSession& session = UserSession::Instance();
-  config.LoadSavedLogin();
-  if (session.IsSignedIn() && !session.GetUserToken().empty()) {
+  const bool usable = session.IsSignedIn() && !session.GetUserToken().empty();
+  if (!usable) session.Clear();  // stored once the services start
+  return usable;
+}
+
+void MainWnd::ResumeSignIn(bool usable) {
+  UserSession& session = UserSession::Instance();
+  if (usable) {
     // The saved account shows at once; the profile refresh brings the rest.
     AccountService::Instance().RefreshProfile(session.GetAccount(), session.GetUserToken(), 0);
   } else {
-    session.Clear();
-    config.SaveLogin();
+    AppConfig::Instance().SaveLogin();
   }
   RefreshUserInfo();
 }
@@ -156,7 +171,9 @@ void MainWnd::RefreshUserInfo() {
   m_pm.SendNotify(m_pm.GetRoot(), "refreshuserinfo", 0, 0, true);
 }
 
-void MainWnd::OnRefreshUserArea(TNotifyUI&) {
+void MainWnd::OnRefreshUserArea(TNotifyUI&) { ShowUserArea(); }
+
+void MainWnd::ShowUserArea() {
   ShowControl(m_pm, "btn_login", false);
   ShowControl(m_pm, "ly_user", false);
   ShowControl(m_pm, "btn_bind", false);

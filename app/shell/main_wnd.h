@@ -80,9 +80,15 @@ class MainWnd : public DirectUI::CWindowImplBaseUI, public MainWindowLink {
                       bool& handled) override;
 
  private:
+  // The start-up steps that follow the first frame.
+  void StartServices(bool resumeSignIn);
+  void ShowUserArea();
   void BuildPages();
   void BuildGuide();
-  void RestoreSignIn();
+  // The saved sign-in: true when it can be resumed; otherwise the session
+  // is cleared (and stored by ResumeSignIn).
+  bool LoadSignIn();
+  void ResumeSignIn(bool usable);
   void SwitchPage(int index);
   void RouteDrop(DirectUI::HDROP drop);
   void HideToTray();

@@ -35,7 +35,9 @@ int RunQuillora() {
   window.SetInstanceGuard(guard.get());
   window.Create(nullptr, "", UI_WNDSTYLE_FRAME, 0);
   window.CenterWindow();
-  const std::unique_ptr<TestDriver> driver = TestDriver::StartIfAsked(window);
+  // A driving test starts where a user does: at the finished first frame.
+  std::unique_ptr<TestDriver> driver;
+  window.AfterFirstPaint([&] { driver = TestDriver::StartIfAsked(window); });
   window.ShowModal();
   // The listener thread may still hold the window's handle; posting to a
   // window that is gone does nothing.

@@ -656,6 +656,17 @@ void CWindowHost::paintEvent(QPaintEvent* e) {
   if (CControlUI* root = pm_->GetRoot()) root->DoPaint(ctx, paint);
   if (pm_->IsFocusRingShown()) PaintFocusRing(painter);
   if (smoothCorners_) CutRoundCorners(painter, QRectF(rect()), rx, ry);
+  if (!painted_) {
+    painted_ = true;
+    // Posted, so the work runs once this frame has reached the screen.
+    for (auto& fn : afterFirstPaint_) QCoreApplication::postEvent(this, new CFunctorEvent(std::move(fn)));
+    afterFirstPaint_.clear();
+  }
+}
+
+void CWindowHost::AfterFirstPaint(std::function<void()> fn) {
+  if (painted_) QCoreApplication::postEvent(this, new CFunctorEvent(std::move(fn)));
+  else afterFirstPaint_.push_back(std::move(fn));
 }
 
 void CWindowHost::PaintFocusRing(QPainter& painter) {

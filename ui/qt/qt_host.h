@@ -118,6 +118,8 @@ class CWindowHost : public QWidget {
   // Hands dropped files to the window (WM_DROPFILES); false when the window
   // refuses drops or nothing was dropped.
   bool DeliverDrop(const std::vector<std::string>& paths, POINT pt);
+  // Queues fn for after the first painted frame (CWindowWnd::AfterFirstPaint).
+  void AfterFirstPaint(std::function<void()> fn);
 
  protected:
   bool event(QEvent* e) override;
@@ -156,6 +158,8 @@ class CWindowHost : public QWidget {
   CPaintManagerUI* pm_ = nullptr;
   HWND hwnd_;
   bool smoothCorners_ = false;
+  bool painted_ = false;
+  std::vector<std::function<void()>> afterFirstPaint_;
 };
 
 // Window registry: handle → host. Lookups and posts are safe from any thread.

@@ -123,6 +123,35 @@ TEST_F(WindowTest, NamedRowBeatsTypeRowAndLastTypeRowWins) {
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
 }
 
+TEST_F(WindowTest, WorkAfterTheFirstPaintWaitsForTheFrameThenRunsInOrder) {
+  TableWnd w;
+  Open(w);  // not shown yet: no frame
+  std::vector<std::string> ran;
+  w.AfterFirstPaint([&] { ran.push_back("first"); });
+  w.AfterFirstPaint([&] { ran.push_back("second"); });
+  uitest::Drain();
+  EXPECT_TRUE(ran.empty());
+  w.ShowWindow(true);
+  EXPECT_TRUE(WaitUntil([&] { return ran.size() == 2; }, 30000));
+  EXPECT_EQ(ran, (std::vector<std::string>{"first", "second"}));
+  // Asked once the frame is there: queued at once, still on the window's thread.
+  w.AfterFirstPaint([&] { ran.push_back("late"); });
+  EXPECT_EQ(ran.size(), 2u);
+  EXPECT_TRUE(WaitUntil([&] { return ran.size() == 3; }, 30000));
+  w.Close(0);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
+
+  // A window that goes away before its first frame drops the work.
+  TableWnd gone;
+  Open(gone);
+  bool goneRan = false;
+  gone.AfterFirstPaint([&] { goneRan = true; });
+  gone.Close(0);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(gone.GetHWND()); }));
+  uitest::Drain();
+  EXPECT_FALSE(goneRan);
+}
+
 TEST_F(WindowTest, UnlistedClickFallsThroughToBaseAndClosebtnReturnsOne) {
   NamedOnlyWnd w;
   Open(w);
