@@ -13,6 +13,8 @@ for n in 16 22 24 32 48 64 128 256; do
 done
 skin=$here/../skin/icons
 cp "$here/icons/hicolor/256x256/apps/quillora.png" "$skin/quillora.png"
-# The window (102) and tray (101) icons of the skin show the same picture.
-cp "$here/icons/hicolor/64x64/apps/quillora.png" "$skin/101.png"
-cp "$here/icons/hicolor/64x64/apps/quillora.png" "$skin/102.png"
+# The window (102) and tray (101) icons of the skin, and the logo in the
+# windows' title bars, show the same picture.
+for copy in "$skin/101.png" "$skin/102.png" "$here/../skin/mainWnd/logo.png"; do
+  cp "$here/icons/hicolor/64x64/apps/quillora.png" "$copy"
+done

@@ -335,7 +335,9 @@ CNativeEditHost::CNativeEditHost(CEditBaseUI* owner, bool multiLine) {
   } else {
     line_ = new QLineEdit();
     line_->setFrame(false);
-    QObject::connect(line_, &QLineEdit::textChanged, [owner]() { owner->OnNativeTextChanged(); });
+    QObject::connect(line_, &QLineEdit::textChanged, [this, owner]() {
+      if (!DropSplitSurrogates()) owner->OnNativeTextChanged();  // a correction reports itself
+    });
     QObject::connect(line_, &QLineEdit::returnPressed, [owner]() { owner->OnNativeReturn(); });
     widget_ = line_;
   }
@@ -434,6 +436,26 @@ void CNativeEditHost::TrimInsertion(int position, int added) {
   cut.setPosition(end, QTextCursor::KeepAnchor);
   cut.removeSelectedText();
   trimming_ = false;
+}
+
+bool CNativeEditHost::DropSplitSurrogates() {
+  const QString text = line_->text();
+  QString whole;
+  whole.reserve(text.size());
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text.at(i);
+    if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+      whole += c;
+      whole += text.at(++i);
+    } else if (!c.isSurrogate()) {
+      whole += c;
+    }
+  }
+  if (whole.size() == text.size()) return false;
+  const qsizetype cursor = std::min(static_cast<qsizetype>(line_->cursorPosition()), whole.size());
+  line_->setText(whole);
+  line_->setCursorPosition(static_cast<int>(cursor));
+  return true;
 }
 
 void CNativeEditHost::SetReadOnly(bool ro) {

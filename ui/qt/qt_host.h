@@ -259,6 +259,10 @@ class CNativeEditHost {
  private:
   QRegion cover_;
   void TrimInsertion(int position, int added);
+  // The single-line editor cuts an insertion at its maximum length in UTF-16
+  // units, which can keep the first half of a pair: a half is no character,
+  // so it goes. True when the text was corrected.
+  bool DropSplitSurrogates();
   int maxChar_ = 0;
   bool trimming_ = false;  // our own cut is not a change of its own
   QPointer<QWidget> widget_;
