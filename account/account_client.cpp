@@ -53,12 +53,17 @@ ParamMap AccountClient::DeviceParams() const {
 }
 
 bool AccountClient::Post(std::int32_t kind, std::int32_t userValue, const char* endpoint, ParamMap params) {
+  return Post(kind, kind, userValue, endpoint, std::move(params));
+}
+
+bool AccountClient::Post(std::int32_t kind, std::int32_t slotKey, std::int32_t userValue, const char* endpoint,
+                         ParamMap params) {
   if (callback_ == nullptr) return false;
   // The parameter map keeps its keys in ascending byte order, which is the
   // member order every account endpoint expects.
   const std::string body = BuildSignedBody(params);
   std::lock_guard lock(mutex_);
-  auto& slot = slots_[kind];
+  auto& slot = slots_[slotKey];
   if (!slot) {
     slot = std::make_unique<AsyncHttpRequest>(owner_, kind, callback_, userValue);
   } else {
@@ -145,7 +150,12 @@ bool AccountClient::RefreshProfile(const std::string& account, const std::string
   p.Set("account", account);
   p.Set("accounttype", AccountTypeFor(account));
   p.Set("usertoken", usertoken);
-  return Post(kProfile, userValue, "memprofile", std::move(p));
+  // The refresh after a bind is what closes the login window. Sharing the
+  // start-up refresh's slot, it would be dropped whenever a bind finished
+  // while that one was still out, leaving the window open with no word.
+  constexpr std::int32_t kAfterBind = 3;
+  constexpr std::int32_t kAfterBindSlot = -kProfile;
+  return Post(kProfile, userValue == kAfterBind ? kAfterBindSlot : kProfile, userValue, "memprofile", std::move(p));
 }
 
 }  // namespace quillora

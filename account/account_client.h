@@ -77,6 +77,8 @@ class AccountClient {
   // An empty picture code leaves "imgcode" out (safe mode).
   bool BindMobile(const std::string& mobile, const std::string& smsCode, const std::string& pictureCode,
                   const std::string& usertoken);
+  // User value 3 marks the refresh that follows a bind; it has a slot of its
+  // own (see the definition).
   bool RefreshProfile(const std::string& account, const std::string& usertoken, std::int32_t userValue);
 
   // Abandons requests in flight and stops the slots' threads; no answer is
@@ -85,7 +87,9 @@ class AccountClient {
 
  private:
   ParamMap DeviceParams() const;
+  // Posts on the slot `slotKey` (the kind itself unless told otherwise).
   bool Post(std::int32_t kind, std::int32_t userValue, const char* endpoint, ParamMap params);
+  bool Post(std::int32_t kind, std::int32_t slotKey, std::int32_t userValue, const char* endpoint, ParamMap params);
 
   void* const owner_;
   const AsyncHttpRequest::NarrowCallback callback_;

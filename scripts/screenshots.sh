@@ -17,6 +17,8 @@ chmod 700 "$work/run"
 "$bin/quillora-emulator" --state-dir "$work/state" --write-ini "$work/set.ini" >"$work/emulator.log" 2>&1 &
 emulator=$!
 cleanup() {
+  # A run that stopped half-way leaves its program waiting: end it too.
+  [[ -n ${QUILLORA_PID:-} ]] && kill "$QUILLORA_PID" 2>/dev/null || true
   kill "$emulator" 2>/dev/null || true
   wait "$emulator" 2>/dev/null || true
   rm -rf "$work"
@@ -40,7 +42,7 @@ chmod +x "$work/fakebin/xdg-open"
 start() {
   coproc QUILLORA {
     QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=$1 QUILLORA_TEST_DRIVER=stdio QUILLORA_HOME=$work \
-      PATH="$work/fakebin:$PATH" XDG_CONFIG_HOME=$work/xdg XDG_RUNTIME_DIR=$work/run TMPDIR=$work/tmp "$bin/Quillora" 2>/dev/null
+      PATH="$work/fakebin:$PATH" XDG_CONFIG_HOME=$work/xdg XDG_RUNTIME_DIR=$work/run TMPDIR=$work/tmp exec "$bin/Quillora" 2>/dev/null
   }
   local ready
   read -r ready <&"${QUILLORA[0]}"
@@ -71,6 +73,7 @@ stop() {  # the tray menu's "退出"
   local pid=$QUILLORA_PID
   ask popup click 退出 >/dev/null
   wait "$pid" 2>/dev/null || true
+  unset QUILLORA_PID
 }
 # control_value PATH FIELD: a text field of the control port's answer, once
 # there is one.

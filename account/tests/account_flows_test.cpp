@@ -189,6 +189,32 @@ TEST_F(AccountFlows, BindingAMobileRefreshesTheProfileAndClosesWithTheBindCode) 
   EXPECT_NE(profile.body.find(std::string("\"account\":\"") + kMobile + "\""), std::string::npos);
 }
 
+TEST_F(AccountFlows, ABindFinishingWhileTheStartUpRefreshIsOutStillClosesTheWindow) {
+  emulator::User u;
+  u.username = "wx_bob";
+  u.usertoken = "Twb";
+  u.accounttype = 3;
+  u.uid = 78;
+  emu_->AddUser(u);
+  session_.SetSignIn("wx_bob", "Twb", LoginType::WeChat);
+  emulator::Fault slow;  // keeps the start-up refresh out while the bind runs
+  slow.path = "/api/v4/memprofile";
+  slow.kind = emulator::Fault::Kind::kNone;
+  slow.delay = std::chrono::seconds(4);
+  slow.count = 1;
+  emu_->SetFault(slow);
+  service_->CheckSignInAtStart();
+  ASSERT_TRUE(emu_->WaitForRequests("/api/v4/memprofile", 1, std::chrono::seconds(10)));
+
+  service_->SendSmsCode({kMobile, "", "bindaccount", true, 5, kMobile, "Twb"});
+  ASSERT_EQ(WaitForAnswer(kSafeSms)->code, 10000);
+  service_->BindMobile(kMobile, emu_->LastSmsCode(kMobile), "");
+  ASSERT_EQ(WaitForAnswer(kBind)->code, 10000);
+  EXPECT_TRUE(window_.log.WaitFor("close 24345")) << "the refresh after the bind was lost";
+  EXPECT_EQ(session_.Snapshot().bindmobile, kMobile);
+  EXPECT_EQ(emu_->Requests("/api/v4/memprofile").size(), 2u);
+}
+
 TEST_F(AccountFlows, BindErrorsAndCaptchaRequestsReachTheBindArea) {
   session_.SetSignIn("nobody", "Tunknown", LoginType::WeChat);
   service_->BindMobile(kMobile, "000000", "");

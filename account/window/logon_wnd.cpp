@@ -86,6 +86,9 @@ void LogonWnd::InitWindow() {
   lyCaptcha1_ = find("ly_fengkong1");
   lyCaptcha2_ = find("ly_fengkong2");
   SetWindowText(loginMode_ == LoginMode::Bind ? "绑定手机号" : "登录");
+  if (loginMode_ == LoginMode::Bind) {
+    if (DirectUI::CControlUI* title = find("lb_title")) title->SetText("绑定手机号");
+  }
 
   // Linked once the controls the answers reach are known.
   service_.SetLoginWindow(this);

@@ -253,6 +253,7 @@ TEST_F(LogonWindow, BindModeBindsAndClosesWithTheBindCode) {
   Open(LoginMode::Bind);
   const SIZE before = ClientSize();
   EXPECT_EQ(static_cast<CTabLayoutUI*>(Control("ly_main"))->GetCurSel(), 2);
+  EXPECT_EQ(Text("lb_title"), "绑定手机号");
   Screenshot("bind");
   SendCode("ed_bind_tel", "btn_bind_telcode", kMobile);
   Type("ed_bind_telcode", emu_->LastSmsCode(kMobile));
