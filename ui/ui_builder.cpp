@@ -1,11 +1,12 @@
 #include "ui/ui_builder.h"
 
 #include <QFile>
-#include <QXmlStreamReader>
 #include <cstdlib>
+#include <map>
 #include <memory>
 
 #include "ui/qt/qt_host.h"
+#include "ui/skin_markup.h"
 #include "ui/ui_attr.h"
 #include "ui/ui_controls.h"
 #include "ui/ui_manager.h"
@@ -13,76 +14,68 @@
 
 namespace DirectUI {
 
-namespace {
-
-struct Node {
-  std::string name;
-  std::vector<std::pair<std::string, std::string>> attrs;
-  std::vector<std::unique_ptr<Node>> children;
-  qint64 line = 0, column = 0;
-  std::string Attr(const std::string& n) const {
-    for (auto& [k, v] : attrs)
-      if (k == n) return v;
-    return {};
-  }
-  bool Has(const std::string& n) const {
-    for (auto& [k, v] : attrs)
-      if (k == n) return true;
-    return false;
-  }
+struct CSkinTree {
+  std::unique_ptr<skin_markup::Node> root;
+  std::string origin;
 };
 
-// Limits that keep a damaged or hostile skin from exhausting the stack,
-// memory or time: real skins nest a few dozen levels and hold a few hundred
-// controls.
-constexpr size_t kMaxNesting = 256;
-constexpr int kMaxControls = 100000;
-constexpr int kMaxIncludeCount = 1000;
+namespace {
 
-std::string Where(const std::string& origin, qint64 line, qint64 column) {
+using skin_markup::Node;
+
+// Real skins hold a few hundred controls; more are refused.
+constexpr int kMaxControls = skin_markup::kMaxElements;
+constexpr size_t kMaxNesting = skin_markup::kMaxNesting;
+constexpr int kMaxIncludeCount = 1000;
+constexpr int kMaxIncludeDepth = 16;
+
+std::string Where(const std::string& origin, long long line, long long column) {
   return origin + ":" + std::to_string(line) + ":" + std::to_string(column) + ": ";
 }
 
-std::unique_ptr<Node> ParseXml(const QByteArray& data, const std::string& origin, std::string& error) {
-  QXmlStreamReader xml(data);
-  std::unique_ptr<Node> root;
-  std::vector<Node*> stack;
-  int elements = 0;
-  while (!xml.atEnd()) {
-    auto token = xml.readNext();
-    if (token == QXmlStreamReader::StartElement) {
-      if (stack.size() >= kMaxNesting || ++elements > kMaxControls) {
-        error = Where(origin, xml.lineNumber(), xml.columnNumber()) +
-                (stack.size() >= kMaxNesting ? "elements nested deeper than " + std::to_string(kMaxNesting)
-                                             : "more than " + std::to_string(kMaxControls) + " elements");
-        return nullptr;
-      }
-      auto node = std::make_unique<Node>();
-      node->name = FromQ(xml.name().toString());
-      node->line = xml.lineNumber();
-      node->column = xml.columnNumber();
-      for (const auto& a : xml.attributes())
-        node->attrs.emplace_back(FromQ(a.name().toString()), FromQ(a.value().toString()));
-      Node* raw = node.get();
-      if (stack.empty()) {
-        root = std::move(node);
-      } else {
-        stack.back()->children.push_back(std::move(node));
-      }
-      stack.push_back(raw);
-    } else if (token == QXmlStreamReader::EndElement) {
-      if (!stack.empty()) stack.pop_back();
+// Reads and parses every file that `n` and its descendants include, each
+// Include element once (its count repeats the built tree, not the reading).
+// `budget` counts the files read, so that a skin whose includes fan out
+// cannot read without end.
+bool LoadIncludes(Node& n, const std::string& origin, CPaintManagerUI* pm, int depth, int& budget,
+                  std::string& error) {
+  for (auto& child : n.children) {
+    Node& c = *child;
+    if (c.name != "Include") {
+      if (!LoadIncludes(c, origin, pm, depth, budget, error)) return false;
+      continue;
     }
+    if (depth >= kMaxIncludeDepth || ++budget > kMaxControls) {
+      error = Where(origin, c.line, c.column) +
+              (depth >= kMaxIncludeDepth ? std::string("includes nested too deeply")
+                                         : "more than " + std::to_string(kMaxControls) + " controls and includes");
+      return false;
+    }
+    const std::string source = c.Attr("source");
+    QFile f(ToQ(pm ? pm->ResolvePath(source) : source));
+    if (source.empty() || !f.open(QIODevice::ReadOnly)) {
+      error = Where(origin, c.line, c.column) + "cannot read included file '" + source + "'";
+      return false;
+    }
+    const QByteArray text = f.readAll();
+    c.included = skin_markup::Parse(std::string_view(text.constData(), static_cast<size_t>(text.size())), source, error);
+    if (!c.included || !LoadIncludes(*c.included, source, pm, depth + 1, budget, error)) return false;
   }
-  if (xml.hasError()) {
-    error = Where(origin, xml.lineNumber(), xml.columnNumber()) + FromQ(xml.errorString());
-    return nullptr;
-  }
-  if (!root) {
-    error = origin + ":1:1: no element";
-    return nullptr;
-  }
-  return root;
+  return true;
+}
+
+std::unique_ptr<CSkinTree> ParseTree(const std::string& text, const std::string& origin, CPaintManagerUI* pm,
+                                     std::string& error) {
+  auto tree = std::make_unique<CSkinTree>();
+  tree->origin = origin;
+  tree->root = skin_markup::Parse(text, origin, error);
+  int budget = 0;
+  if (!tree->root || !LoadIncludes(*tree->root, origin, pm, 0, budget, error)) return nullptr;
+  return tree;
+}
+
+std::string NoControlError(const CSkinTree& skin) {
+  return Where(skin.origin, skin.root->line, skin.root->column) + "no control in markup";
 }
 
 bool IsConfigElement(const std::string& n) {
@@ -93,6 +86,15 @@ class Builder {
  public:
   Builder(IDialogBuilderCallback* cb, CPaintManagerUI* pm, std::string& error)
       : cb_(cb), pm_(pm), error_(error) {}
+
+  // A builder that only checks: it walks the tree as a build would and fails
+  // where a build would, but makes one probe control per class (from
+  // `factory`, which must have no side effects) and configures no manager.
+  static Builder Checker(IDialogBuilderCallback* factory, std::string& error) {
+    Builder b(factory, nullptr, error);
+    b.checkOnly_ = true;
+    return b;
+  }
 
   // Builds the tree of one document; returns its root control.
   CControlUI* BuildDocument(const Node& top, const std::string& origin, CControlUI* parent) {
@@ -148,7 +150,7 @@ class Builder {
     if (!failed_) return first;
     // Below window level every control built has a parent that frees it; a
     // root built before a later failure has none.
-    if (windowLevel) delete first;
+    if (windowLevel) Discard(first);
     return nullptr;
   }
 
@@ -182,7 +184,7 @@ class Builder {
           if (!made) continue;
           if (windowLevel) {
             if (first) {
-              delete made;
+              Discard(made);
               Fail(origin, c, "more than one root control");
               return;
             }
@@ -205,31 +207,32 @@ class Builder {
 
   CControlUI* BuildInclude(const Node& inc, const std::string& origin, CControlUI* parent) {
     if (!CountPiece(origin, inc)) return nullptr;
-    if (++depth_ > 16) {
-      Fail(origin, inc, "includes nested too deeply");
+    if (!inc.included) {
+      Fail(origin, inc, "cannot read included file '" + inc.Attr("source") + "'");
       return nullptr;
     }
-    std::string source = inc.Attr("source");
-    std::string path = pm_ ? pm_->ResolvePath(source) : source;
-    QFile f(ToQ(path));
-    if (source.empty() || !f.open(QIODevice::ReadOnly)) {
-      Fail(origin, inc, "cannot read included file '" + source + "'");
-      --depth_;
-      return nullptr;
+    const Node& doc = *inc.included;
+    const std::string source = inc.Attr("source");
+    if (doc.name == "Window") return BuildChildren(doc, source, parent, parent == nullptr);
+    return BuildElement(doc, source, parent);
+  }
+
+  // A control of that class: new, or the class's probe when only checking.
+  CControlUI* MakeControl(const std::string& className) {
+    if (!checkOnly_) {
+      CControlUI* control = CDialogBuilder::CreateBuiltinControl(className);
+      return control || !cb_ ? control : cb_->CreateControl(className);
     }
-    std::string err;
-    auto doc = ParseXml(f.readAll(), source, err);
-    if (!doc) {
-      if (!failed_) error_ = err;
-      failed_ = true;
-      --depth_;
-      return nullptr;
+    auto [it, added] = probes_.try_emplace(className);
+    if (added) {
+      it->second.reset(CDialogBuilder::CreateBuiltinControl(className));
+      if (!it->second && cb_) it->second.reset(cb_->CreateControl(className));
     }
-    CControlUI* made = nullptr;
-    if (doc->name == "Window") made = BuildChildren(*doc, source, parent, parent == nullptr);
-    else made = BuildElement(*doc, source, parent);
-    --depth_;
-    return made;
+    return it->second.get();
+  }
+
+  void Discard(CControlUI* control) {
+    if (!checkOnly_) delete control;
   }
 
   CControlUI* BuildElement(const Node& n, const std::string& origin, CControlUI* parent) {
@@ -239,32 +242,17 @@ class Builder {
       Fail(origin, n, "element '" + n.name + "' cannot stand here");
       return nullptr;
     }
-    CControlUI* control = CDialogBuilder::CreateBuiltinControl(n.name);
-    if (!control && cb_) control = cb_->CreateControl(n.name);
+    CControlUI* control = MakeControl(n.name);
     if (!control) {
       Fail(origin, n, "unknown control class '" + n.name + "'");
       return nullptr;
     }
-    // Per-class defaults first, then the element's own attributes.
-    if (pm_) {
-      std::string defaults = pm_->GetDefaultAttributeList(n.name);
-      if (defaults.empty()) defaults = pm_->GetDefaultAttributeList(control->GetClass());
-      if (!defaults.empty()) control->SetAttributeList(defaults);
-    }
-    auto* query = dynamic_cast<IQueryControlText*>(cb_);
-    for (auto& [k, v] : n.attrs) {
-      if (k == "text" && query) {
-        std::string replaced = query->QueryControlText(v, n.name);
-        control->SetAttribute(k, replaced.empty() ? v : replaced);
-        continue;
-      }
-      control->SetAttribute(k, v);
-    }
+    if (!checkOnly_) ApplyAttributes(*control, n);
 
     auto* container = static_cast<CContainerUI*>(control->GetInterface("Container"));
     if (!n.children.empty()) {
       if (!container) {
-        delete control;
+        Discard(control);
         Fail(origin, *n.children.front(), "control '" + n.name + "' cannot hold children");
         return nullptr;
       }
@@ -275,12 +263,12 @@ class Builder {
           BuildElement(*child, origin, container);
         }
         if (failed_) {
-          delete control;
+          Discard(control);
           return nullptr;
         }
       }
     }
-    if (parent) {
+    if (parent && !checkOnly_) {
       auto* pc = static_cast<CContainerUI*>(parent->GetInterface("Container"));
       if (!pc || !pc->Add(control)) {
         delete control;
@@ -291,11 +279,30 @@ class Builder {
     return control;
   }
 
+  // Per-class defaults first, then the element's own attributes.
+  void ApplyAttributes(CControlUI& control, const Node& n) {
+    if (pm_) {
+      std::string defaults = pm_->GetDefaultAttributeList(n.name);
+      if (defaults.empty()) defaults = pm_->GetDefaultAttributeList(control.GetClass());
+      if (!defaults.empty()) control.SetAttributeList(defaults);
+    }
+    auto* query = dynamic_cast<IQueryControlText*>(cb_);
+    for (auto& [k, v] : n.attrs) {
+      if (k == "text" && query) {
+        std::string replaced = query->QueryControlText(v, n.name);
+        control.SetAttribute(k, replaced.empty() ? v : replaced);
+        continue;
+      }
+      control.SetAttribute(k, v);
+    }
+  }
+
   IDialogBuilderCallback* cb_;
   CPaintManagerUI* pm_;
   std::string& error_;
   bool failed_ = false;
-  int depth_ = 0;    // includes
+  bool checkOnly_ = false;
+  std::map<std::string, std::unique_ptr<CControlUI>> probes_;  // by class, when only checking
   int nesting_ = 0;  // controls, across includes
   int pieces_ = 0;    // controls and includes
 };
@@ -326,8 +333,7 @@ CControlUI* CDialogBuilder::CreateBuiltinControl(const std::string& n) {
   return nullptr;
 }
 
-CControlUI* CDialogBuilder::Create(const std::string& file, IDialogBuilderCallback* callback, CPaintManagerUI* manager,
-                                   CControlUI* parent) {
+bool CDialogBuilder::ReadSkinFile(const std::string& file, CPaintManagerUI* manager, std::string& data) {
   error_.clear();
   fileMissing_ = false;
   EnsureApplication();
@@ -337,11 +343,19 @@ CControlUI* CDialogBuilder::Create(const std::string& file, IDialogBuilderCallba
   if (file.empty() || !f.open(QIODevice::ReadOnly)) {
     fileMissing_ = true;
     error_ = "cannot read '" + file + "'";
-    return nullptr;
+    return false;
   }
-  QByteArray data = f.readAll();
-  return CreateFromText(std::string(data.constData(), static_cast<size_t>(data.size())), file, callback, manager,
-                        parent);
+  const QByteArray bytes = f.readAll();
+  data.assign(bytes.constData(), static_cast<size_t>(bytes.size()));
+  return true;
+}
+
+CControlUI* CDialogBuilder::Create(const std::string& file, IDialogBuilderCallback* callback, CPaintManagerUI* manager,
+                                   CControlUI* parent) {
+  std::string data;
+  if (!ReadSkinFile(file, manager, data)) return nullptr;
+  auto tree = ParseTree(data, file, manager, error_);
+  return tree ? Build(*tree, callback, manager, parent) : nullptr;
 }
 
 CControlUI* CDialogBuilder::CreateFromText(const std::string& xml, const std::string& origin,
@@ -349,23 +363,50 @@ CControlUI* CDialogBuilder::CreateFromText(const std::string& xml, const std::st
                                            CControlUI* parent) {
   error_.clear();
   EnsureApplication();
-  auto doc = ParseXml(QByteArray(xml.data(), static_cast<qsizetype>(xml.size())), origin, error_);
-  if (!doc) return nullptr;
+  auto tree = ParseTree(xml, origin, manager, error_);
+  return tree ? Build(*tree, callback, manager, parent) : nullptr;
+}
+
+std::shared_ptr<const CSkinTree> CDialogBuilder::Load(const std::string& file, IDialogBuilderCallback* factory,
+                                                      CPaintManagerUI* manager) {
+  std::string data;
+  if (!ReadSkinFile(file, manager, data)) return nullptr;
+  std::shared_ptr<CSkinTree> tree = ParseTree(data, file, manager, error_);
+  if (!tree) return nullptr;
+  Builder checker = Builder::Checker(factory, error_);
+  const bool hasRoot = checker.BuildDocument(*tree->root, file, nullptr) != nullptr;
+  if (checker.Failed()) return nullptr;
+  if (!hasRoot) {
+    error_ = NoControlError(*tree);
+    return nullptr;
+  }
+  return tree;
+}
+
+CControlUI* CDialogBuilder::Create(const CSkinTree& skin, IDialogBuilderCallback* callback, CPaintManagerUI* manager,
+                                   CControlUI* parent) {
+  error_.clear();
+  EnsureApplication();
+  return Build(skin, callback, manager, parent);
+}
+
+CControlUI* CDialogBuilder::Build(const CSkinTree& skin, IDialogBuilderCallback* callback, CPaintManagerUI* manager,
+                                  CControlUI* parent) {
   Builder b(callback, manager, error_);
-  CControlUI* root = b.BuildDocument(*doc, origin, nullptr);
+  CControlUI* root = b.BuildDocument(*skin.root, skin.origin, nullptr);
   if (b.Failed()) {
     delete root;
     return nullptr;
   }
   if (!root) {
-    error_ = origin + ":" + std::to_string(doc->line) + ":" + std::to_string(doc->column) + ": no control in markup";
+    error_ = NoControlError(skin);
     return nullptr;
   }
   if (parent) {
     auto* pc = static_cast<CContainerUI*>(parent->GetInterface("Container"));
     if (!pc || !pc->Add(root)) {
       delete root;
-      error_ = origin + ": cannot add the tree to its parent";
+      error_ = skin.origin + ": cannot add the tree to its parent";
       return nullptr;
     }
   }

@@ -1,5 +1,6 @@
 #pragma once
 // Builds control trees from skin markup (see docs/skin-format.md).
+#include <memory>
 #include <string>
 
 #include "ui/ui_control.h"
@@ -7,6 +8,8 @@
 namespace DirectUI {
 
 class CPaintManagerUI;
+// A skin file parsed together with every file it includes (CDialogBuilder::Load).
+struct CSkinTree;
 
 class IDialogBuilderCallback {
  public:
@@ -38,6 +41,19 @@ class CDialogBuilder {
   CControlUI* CreateFromText(const std::string& xml, const std::string& origin,
                              IDialogBuilderCallback* callback = nullptr, CPaintManagerUI* manager = nullptr,
                              CControlUI* parent = nullptr);
+
+  // Reads, parses and checks `file` and the files it includes without
+  // building it: every class known to the toolkit or to `factory` (asked once
+  // per class; it must have no side effects), children only under
+  // containers, one root, the limits kept. The tree then builds any number
+  // of times with the Create below, without reading a file and without
+  // failing on the markup. Null, with GetLastError(), when the skin is
+  // missing or damaged.
+  std::shared_ptr<const CSkinTree> Load(const std::string& file, IDialogBuilderCallback* factory,
+                                        CPaintManagerUI* manager);
+  CControlUI* Create(const CSkinTree& skin, IDialogBuilderCallback* callback = nullptr,
+                     CPaintManagerUI* manager = nullptr, CControlUI* parent = nullptr);
+
   const std::string& GetLastError() const { return error_; }
   // True when the last failure was that the file could not be read at all.
   bool FileMissing() const { return fileMissing_; }
@@ -46,9 +62,12 @@ class CDialogBuilder {
   static CControlUI* CreateBuiltinControl(const std::string& className);
 
  private:
+  bool ReadSkinFile(const std::string& file, CPaintManagerUI* manager, std::string& data);
+  CControlUI* Build(const CSkinTree& skin, IDialogBuilderCallback* callback, CPaintManagerUI* manager,
+                    CControlUI* parent);
+
   std::string error_;
   bool fileMissing_ = false;
-  int includeDepth_ = 0;
 };
 
 }  // namespace DirectUI

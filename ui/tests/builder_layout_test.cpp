@@ -335,3 +335,86 @@ TEST_F(BuilderTest, FactoryCreatesProgramClassesAndMayReplaceTexts) {
   EXPECT_EQ(pm.FindControl("plain")->GetText(), "keep");
   EXPECT_EQ(pm.FindControl("ver")->GetParent(), pm.FindControl("page"));
 }
+
+TEST_F(BuilderTest, LoadChecksAWholeSkinAndItsTreeBuildsWithoutReadingFiles) {
+  struct Factory : IDialogBuilderCallback {
+    std::vector<std::string> asked;
+    CControlUI* CreateControl(const std::string& cls) override {
+      asked.push_back(cls);
+      return cls == "Page" ? new CVerticalLayoutUI : nullptr;
+    }
+  } factory;
+  skin.Write("row.xml", R"(<HorizontalLayout><Page name="p"><Label name="l"/></Page></HorizontalLayout>)");
+  skin.Write("good.xml", R"(<VerticalLayout><Include source="row.xml"/><Include source="row.xml"/><Page/></VerticalLayout>)");
+  // What a build would refuse, Load refuses without building anything.
+  const std::pair<const char*, const char*> damaged[] = {
+      {"<VerticalLayout><Frobnicator/></VerticalLayout>", "Frobnicator"},
+      {"<VerticalLayout><Label><Label/></Label></VerticalLayout>", "cannot hold children"},
+      {R"(<VerticalLayout><Include source="nope.xml"/></VerticalLayout>)", "nope.xml"},
+      {"<VerticalLayout><Label>", "bad.xml:1:"},
+      {"<Window><Label/><Label/></Window>", "more than one root"},
+      {"<Window/>", "no control"},
+  };
+  CDialogBuilder b;
+  for (const auto& [xml, expected] : damaged) {
+    SCOPED_TRACE(xml);
+    skin.Write("bad.xml", xml);
+    EXPECT_EQ(b.Load("bad.xml", &factory, &pm), nullptr);
+    EXPECT_NE(b.GetLastError().find(expected), std::string::npos) << b.GetLastError();
+  }
+  EXPECT_EQ(b.Load("missing.xml", &factory, &pm), nullptr);
+  EXPECT_TRUE(b.FileMissing());
+
+  factory.asked.clear();
+  auto tree = b.Load("good.xml", &factory, &pm);
+  ASSERT_NE(tree, nullptr) << b.GetLastError();
+  EXPECT_EQ(factory.asked, std::vector<std::string>{"Page"});  // one probe per class
+  std::filesystem::remove(skin.Path("row.xml"));
+  std::filesystem::remove(skin.Path("good.xml"));
+  for (int i = 0; i < 2; ++i) {
+    CControlUI* root = b.Create(*tree, &factory, &pm);
+    ASSERT_NE(root, nullptr) << b.GetLastError();
+    auto* layout = static_cast<CContainerUI*>(root->GetInterface("Container"));
+    ASSERT_NE(layout, nullptr);
+    EXPECT_EQ(layout->GetCount(), 3);
+    EXPECT_EQ(pm.FindSubControlsByClass(root, "LabelUI").size(), 2u);
+    delete root;
+  }
+}
+
+TEST_F(BuilderTest, MarkupValuesReadAsXmlDefinesThem) {
+  ASSERT_NE(Build("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- a <Label> in a comment -->\n"
+                  "<Window><VerticalLayout name = 'v'>\n"
+                  "  <Label name=\"a\" text=\"&lt;b&gt; &amp; &quot;q&quot; &apos;s&apos; &#20013;&#x6587;\"/>\n"
+                  "  <Label name=\"b\" text=\"two\nlines\ttab\"/><![CDATA[ <Frobnicator/> ]]>text\n"
+                  "  <Label name=\"c\" text='文档 \"x\"'></Label>\n"
+                  "</VerticalLayout></Window>\n<!-- after -->\n"),
+            nullptr)
+      << error;
+  EXPECT_EQ(pm.FindControl("a")->GetText(), "<b> & \"q\" 's' 中文");
+  EXPECT_EQ(pm.FindControl("b")->GetText(), "two lines tab");
+  EXPECT_EQ(pm.FindControl("c")->GetText(), "文档 \"x\"");
+  EXPECT_NE(pm.FindControl("v"), nullptr);
+
+  const std::pair<std::string, std::string> broken[] = {
+      {"<Window>\n<Label/>\n</Windo>", "test.xml:3:"},
+      {"<Window>\n<Label text=\"a\" text=\"b\"/></Window>", "test.xml:2:"},
+      {"<Window><Label text=\"a<b\"/></Window>", "'<'"},
+      {"<Window><Label text=\"&nbsp;\"/></Window>", "entity"},
+      {"<Window><Label text=\"&#0;\"/></Window>", "character reference"},
+      {"<Window><Label text=\"a\"", "premature end"},
+      {"<Window><Label/></Window><Window/>", "more than one root"},
+      {"<Window/>junk", "outside the root"},
+      {"<!DOCTYPE x [<!ENTITY a \"b\">]><Window/>", "declarations"},
+      {"<Window><Label text=\"\xC3\x28\"/></Window>", "UTF-8"},
+      {"<Window><Label text=\"a\x01\"/></Window>", "UTF-8"},
+      {"<Window><!-- open", "premature end"},
+      {"", "no element"},
+  };
+  for (const auto& [xml, expected] : broken) {
+    SCOPED_TRACE(xml);
+    EXPECT_EQ(Build(xml), nullptr);
+    EXPECT_NE(error.find(expected), std::string::npos) << error;
+    EXPECT_EQ(error.rfind("test.xml:", 0), 0u) << error;
+  }
+}
