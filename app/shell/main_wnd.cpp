@@ -38,6 +38,25 @@ void ShowControl(CPaintManagerUI& pm, const char* name, bool show) {
   if (CControlUI* c = pm.FindControl(name)) c->SetVisible(show);
 }
 
+constexpr int kPageCount = 4;
+constexpr char kGuideSkin[] = "MaindGuide.xml";
+
+// The workspace's control classes for checking skins: the probes it makes
+// belong to no window.
+class WorkspaceClasses : public IDialogBuilderCallback {
+ public:
+  CControlUI* CreateControl(const std::string& className) override {
+    return workspace::CreateWorkspaceControl(className);
+  }
+};
+
+std::shared_ptr<const CSkinTree> LoadSkin(const char* file, CPaintManagerUI& pm, IDialogBuilderCallback* classes) {
+  CDialogBuilder builder;
+  auto skin = builder.Load(file, classes, &pm);
+  if (!skin) FatalSkinError(std::string("加载资源文件失败：") + file);
+  return skin;
+}
+
 }  // namespace
 
 DUI_BEGIN_MESSAGE_MAP(MainWnd, CWindowImplBaseUI)
@@ -60,10 +79,7 @@ DUI_END_MESSAGE_MAP()
 
 MainWnd::MainWnd() = default;
 
-MainWnd::~MainWnd() {
-  // Never attached guides belong to us, not to the tree.
-  if (guide_ && !guideAttached_) delete guide_;
-}
+MainWnd::~MainWnd() = default;
 
 CControlUI* MainWnd::CreateControl(const std::string& className) {
   CControlUI* control = workspace::CreateWorkspaceControl(className);
@@ -77,8 +93,15 @@ CControlUI* MainWnd::CreateControl(const std::string& className) {
   return control;
 }
 
-workspace::FileTransPage* MainWnd::GetFilePage(int index) const {
-  return index >= 0 && index < 3 ? filePages_[index] : nullptr;
+workspace::FileTransPage* MainWnd::GetFilePage(int index) {
+  if (index < 0 || index >= 3) return nullptr;
+  BuildPagesUpTo(index);
+  return filePages_[index];
+}
+
+workspace::TextTransPage* MainWnd::GetTextPage() {
+  BuildPagesUpTo(kPageCount - 1);
+  return textPage_;
 }
 
 int MainWnd::GetCurrentPage() const { return main_ ? main_->GetCurSel() : -1; }
@@ -93,10 +116,11 @@ void MainWnd::InitWindow() {
   if (CControlUI* picker = m_pm.FindControl(workspace::SelectLanguage::kControlName))
     picker_ = static_cast<workspace::SelectLanguage*>(picker->GetInterface(workspace::SelectLanguage::kClassName));
   main_ = static_cast<CTabLayoutUI*>(m_pm.FindControl("ly_main"));
-  // Built before anything is stored: a damaged guide or page skin then stops
-  // a first start before it counts as one.
-  BuildGuide();
-  BuildPages();
+  // Checked before anything is stored: a damaged guide or page skin then
+  // stops a first start before it counts as one. Only the first page shows
+  // in the first frame; the others are built after it.
+  LoadSkins();
+  BuildPagesUpTo(0);
   if (CControlUI* user = m_pm.FindControl("btn_user")) user->OnEvent += MakeDelegate(this, &MainWnd::OnUserHover);
 
   // Its creation decides the first run (the guide) and loads the saved sign-in.
@@ -107,17 +131,14 @@ void MainWnd::InitWindow() {
   ShowUserArea();  // the saved account, or the sign-in button, in the first frame
   DragAcceptFiles(true);
   if (auto* doc = static_cast<COptionUI*>(m_pm.FindControl(kTabOptions[0]))) doc->Selected(true);
-  if (config.IsFirstRun() && guide_) {
-    auto* root = static_cast<CContainerUI*>(m_pm.GetRoot()->GetInterface("HorizontalLayout"));
-    if (root) guideAttached_ = root->Add(guide_);
-  }
-  if (!guideAttached_) {
-    delete guide_;
-    guide_ = nullptr;
-  }
+  if (config.IsFirstRun()) BuildGuide();
+  guideSkin_.reset();
   // Nothing of the rest shows in the first frame; it follows that frame, in
   // its own order, so the user sees the window before the services hear of it.
-  AfterFirstPaint([this, resume] { StartServices(resume); });
+  AfterFirstPaint([this, resume] {
+    BuildPagesUpTo(kPageCount - 1);
+    StartServices(resume);
+  });
 }
 
 void MainWnd::StartServices(bool resumeSignIn) {
@@ -131,19 +152,32 @@ void MainWnd::StartServices(bool resumeSignIn) {
   config.StartUpdater(config.IsAutoUpdate() ? 0 : 1);
 }
 
-void MainWnd::BuildPages() {
-  for (const char* skin : kWorkspacePageSkins) {
+void MainWnd::LoadSkins() {
+  WorkspaceClasses workspaceClasses;
+  guideSkin_ = LoadSkin(kGuideSkin, m_pm, nullptr);
+  for (int i = 0; i < kPageCount; ++i) pageSkins_[i] = LoadSkin(kWorkspacePageSkins[i], m_pm, &workspaceClasses);
+}
+
+void MainWnd::BuildPagesUpTo(int index) {
+  for (; pagesBuilt_ <= index && pagesBuilt_ < kPageCount; ++pagesBuilt_) {
     CDialogBuilder builder;
-    CControlUI* page = builder.Create(skin, this, &m_pm);
-    if (!page) FatalSkinError(std::string("加载资源文件失败：") + skin);
-    if (main_) main_->Add(page);
+    CControlUI* page = builder.Create(*pageSkins_[pagesBuilt_], this, &m_pm);
+    // A checked skin builds; should it not, the tab stays empty rather than
+    // the window ending half-way through its life.
+    if (page && main_) main_->Add(page);
+    else delete page;
+    pageSkins_[pagesBuilt_].reset();
   }
 }
 
 void MainWnd::BuildGuide() {
   CDialogBuilder builder;
-  guide_ = builder.Create("MaindGuide.xml", nullptr, &m_pm);
-  if (!guide_) FatalSkinError("加载资源文件失败：MaindGuide.xml");
+  guide_ = guideSkin_ ? builder.Create(*guideSkin_, nullptr, &m_pm) : nullptr;
+  auto* root = guide_ ? static_cast<CContainerUI*>(m_pm.GetRoot()->GetInterface("HorizontalLayout")) : nullptr;
+  if (!root || !root->Add(guide_)) {
+    delete guide_;
+    guide_ = nullptr;
+  }
 }
 
 bool MainWnd::LoadSignIn() {
@@ -262,6 +296,7 @@ void MainWnd::OnTabSelected(TNotifyUI& msg) {
 }
 
 void MainWnd::SwitchPage(int index) {
+  BuildPagesUpTo(index);
   if (main_) main_->SelectItem(index);
   // Only an empty file page takes a dropped file; the text page never does.
   workspace::FileTransPage* page = GetFilePage(index);

@@ -58,8 +58,10 @@ class MainWnd : public DirectUI::CWindowImplBaseUI, public MainWindowLink {
   bool IsInTray() const { return tray_.IsAdded(); }
   DirectUI::CControlUI* GetGuide() const { return guide_; }
   UserInfoWnd* GetUserInfoPopup() const { return userInfo_.get(); }
-  workspace::FileTransPage* GetFilePage(int index) const;  // 0..2
-  workspace::TextTransPage* GetTextPage() const { return textPage_; }
+  // The pages not in the first frame are built right after it, or when
+  // first asked for.
+  workspace::FileTransPage* GetFilePage(int index);  // 0..2
+  workspace::TextTransPage* GetTextPage();
   int GetCurrentPage() const;
 
   void OnRefreshUserArea(DirectUI::TNotifyUI& msg);
@@ -83,7 +85,10 @@ class MainWnd : public DirectUI::CWindowImplBaseUI, public MainWindowLink {
   // The start-up steps that follow the first frame.
   void StartServices(bool resumeSignIn);
   void ShowUserArea();
-  void BuildPages();
+  // Reads and checks the page and guide skins; a damaged one ends the start.
+  void LoadSkins();
+  // Builds the pages up to `index` (in tab order) that are not built yet.
+  void BuildPagesUpTo(int index);
   void BuildGuide();
   // The saved sign-in: true when it can be resumed; otherwise the session
   // is cleared (and stored by ResumeSignIn).
@@ -100,13 +105,16 @@ class MainWnd : public DirectUI::CWindowImplBaseUI, public MainWindowLink {
 
   platform::SingleInstance* guard_ = nullptr;
   DirectUI::CTabLayoutUI* main_ = nullptr;
+  // The page skins, checked before the first frame; each is built once.
+  std::shared_ptr<const DirectUI::CSkinTree> pageSkins_[4];
+  std::shared_ptr<const DirectUI::CSkinTree> guideSkin_;
+  int pagesBuilt_ = 0;
   workspace::SelectLanguage* picker_ = nullptr;
   workspace::FileTransPage* filePages_[3] = {};
   workspace::TextTransPage* textPage_ = nullptr;
   // Brings the task manager's reports to this window's thread.
   std::unique_ptr<workspace::TaskNotificationBridge> bridge_;
-  DirectUI::CControlUI* guide_ = nullptr;
-  bool guideAttached_ = false;
+  DirectUI::CControlUI* guide_ = nullptr;  // in the tree, or null
   std::unique_ptr<UserInfoWnd> userInfo_;
   DirectUI::CTrayIcon tray_;
 };
