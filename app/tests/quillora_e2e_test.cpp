@@ -500,6 +500,12 @@ TEST_F(QuilloraProgram, BrokenSkinsEndTheStartWithTheErrorTextAndWriteNothing) {
        "加载资源文件失败：TextTransPage.xml"},
       {"damaged guide", [](const std::string& skin) { std::ofstream(skin + "/MaindGuide.xml") << "<VerticalLayout"; },
        "加载资源文件失败：MaindGuide.xml"},
+      // Well-formed, but a hidden page that could not be built.
+      {"unknown class in a page",
+       [](const std::string& skin) {
+         std::ofstream(skin + "/MusicTransPage.xml") << "<MusicTransPage><Frobnicator/></MusicTransPage>";
+       },
+       "加载资源文件失败：MusicTransPage.xml"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
