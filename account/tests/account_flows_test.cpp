@@ -34,6 +34,25 @@ class AccountFlows : public testing_support::AccountFixture {
     return {kMobile, picture, "quicklogin", safe, 1, "", ""};
   }
 
+  // A WeChat account without a mobile number, signed in.
+  void SignedInByWeChat(const std::string& name, const std::string& token, int uid) {
+    emulator::User u;
+    u.username = name;
+    u.usertoken = token;
+    u.accounttype = 3;
+    u.uid = uid;
+    emu_->AddUser(u);
+    session_.SetSignIn(name, token, LoginType::WeChat);
+  }
+
+  // Binds kMobile to the signed-in account with the SMS code the service sent.
+  void BindTheMobile(const std::string& token) {
+    service_->SendSmsCode({kMobile, "", "bindaccount", true, 5, kMobile, token});
+    ASSERT_EQ(WaitForAnswer(kSafeSms)->code, 10000);
+    service_->BindMobile(kMobile, emu_->LastSmsCode(kMobile), "");
+    ASSERT_EQ(WaitForAnswer(kBind)->code, 10000);
+  }
+
   // The last login event the emulator recorded.
   Values LastLoginEvent(size_t expectedEvents) {
     EXPECT_TRUE(WaitForStatsEvents(expectedEvents));
@@ -169,17 +188,8 @@ TEST_F(AccountFlows, AnAnswerAfterTheWindowClosedStillSignsInButTouchesNoWindow)
 }
 
 TEST_F(AccountFlows, BindingAMobileRefreshesTheProfileAndClosesWithTheBindCode) {
-  emulator::User u;
-  u.username = "wx_alice";
-  u.usertoken = "Twx";
-  u.accounttype = 3;
-  u.uid = 77;
-  emu_->AddUser(u);
-  session_.SetSignIn("wx_alice", "Twx", LoginType::WeChat);
-  service_->SendSmsCode({kMobile, "", "bindaccount", true, 5, kMobile, "Twx"});
-  ASSERT_EQ(WaitForAnswer(kSafeSms)->code, 10000);
-  service_->BindMobile(kMobile, emu_->LastSmsCode(kMobile), "");
-  ASSERT_EQ(WaitForAnswer(kBind)->code, 10000);
+  SignedInByWeChat("wx_alice", "Twx", 77);
+  BindTheMobile("Twx");
   ASSERT_EQ(WaitForAnswer(kProfile)->code, 10000);
   ASSERT_TRUE(window_.log.WaitFor("close 24345"));
   const SessionData s = session_.Snapshot();
@@ -190,13 +200,7 @@ TEST_F(AccountFlows, BindingAMobileRefreshesTheProfileAndClosesWithTheBindCode) 
 }
 
 TEST_F(AccountFlows, ABindFinishingWhileTheStartUpRefreshIsOutStillClosesTheWindow) {
-  emulator::User u;
-  u.username = "wx_bob";
-  u.usertoken = "Twb";
-  u.accounttype = 3;
-  u.uid = 78;
-  emu_->AddUser(u);
-  session_.SetSignIn("wx_bob", "Twb", LoginType::WeChat);
+  SignedInByWeChat("wx_bob", "Twb", 78);
   emulator::Fault slow;  // keeps the start-up refresh out while the bind runs
   slow.path = "/api/v4/memprofile";
   slow.kind = emulator::Fault::Kind::kNone;
@@ -206,10 +210,7 @@ TEST_F(AccountFlows, ABindFinishingWhileTheStartUpRefreshIsOutStillClosesTheWind
   service_->CheckSignInAtStart();
   ASSERT_TRUE(emu_->WaitForRequests("/api/v4/memprofile", 1, std::chrono::seconds(10)));
 
-  service_->SendSmsCode({kMobile, "", "bindaccount", true, 5, kMobile, "Twb"});
-  ASSERT_EQ(WaitForAnswer(kSafeSms)->code, 10000);
-  service_->BindMobile(kMobile, emu_->LastSmsCode(kMobile), "");
-  ASSERT_EQ(WaitForAnswer(kBind)->code, 10000);
+  BindTheMobile("Twb");
   EXPECT_TRUE(window_.log.WaitFor("close 24345")) << "the refresh after the bind was lost";
   EXPECT_EQ(session_.Snapshot().bindmobile, kMobile);
   EXPECT_EQ(emu_->Requests("/api/v4/memprofile").size(), 2u);
