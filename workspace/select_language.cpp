@@ -22,10 +22,17 @@ void* SelectLanguage::GetInterface(const std::string& name) {
 }
 
 void SelectLanguage::DoInit() {
+  if (manager_) listening_ = manager_->AddNotifier(this);
+}
+
+// The options are built when the picker first opens: a window shows it only
+// on demand, and its first frame need not wait for them.
+void SelectLanguage::EnsureContent() {
+  if (contentBuilt_ || !manager_) return;
+  contentBuilt_ = true;
   CDialogBuilder builder;
   if (CControlUI* content = builder.Create(kSkinFile, nullptr, manager_)) Add(content);
   CollectOptions();
-  if (manager_) listening_ = manager_->AddNotifier(this);
 }
 
 void SelectLanguage::CollectOptions() {
@@ -38,13 +45,15 @@ void SelectLanguage::CollectOptions() {
   }
 }
 
-COptionUI* SelectLanguage::OptionFor(const std::string& code) const {
+COptionUI* SelectLanguage::OptionFor(const std::string& code) {
+  EnsureContent();
   auto it = options_.find(code);
   return it == options_.end() ? nullptr : it->second;
 }
 
 void SelectLanguage::ShowAt(CControlUI* anchor, const std::string& excludedCode) {
   if (!anchor) return;
+  EnsureContent();
   for (auto& [code, option] : options_) option->SetEnabled(code != excludedCode);
   const std::string current = anchor->GetCustomAttribute(kCodeAttribute);
   COptionUI* chosen = OptionFor(current);

@@ -26,7 +26,8 @@ class SelectLanguage : public DirectUI::CVerticalLayoutUI, public DirectUI::INot
   std::string GetClass() const override;
   void* GetInterface(const std::string& name) override;
 
-  // Builds the options from the skin and listens to the window.
+  // Listens to the window; the options are built from the skin when first
+  // needed.
   void DoInit() override;
 
   // Opens the picker over `anchor`, with the option of `excludedCode` (the
@@ -43,13 +44,17 @@ class SelectLanguage : public DirectUI::CVerticalLayoutUI, public DirectUI::INot
 
   DirectUI::CControlUI* Anchor() const { return anchor_; }
   // The option carrying `code`, or null.
-  DirectUI::COptionUI* OptionFor(const std::string& code) const;
-  size_t OptionCount() const { return options_.size(); }
+  DirectUI::COptionUI* OptionFor(const std::string& code);
+  size_t OptionCount() {
+    EnsureContent();
+    return options_.size();
+  }
 
   // The picker of the window that `control` belongs to, or null.
   static SelectLanguage* Of(DirectUI::CControlUI* control);
 
  private:
+  void EnsureContent();
   void CollectOptions();
   void PlaceOver(DirectUI::CControlUI* anchor);
   bool Contains(DirectUI::CControlUI* control) const;
@@ -57,6 +62,7 @@ class SelectLanguage : public DirectUI::CVerticalLayoutUI, public DirectUI::INot
   std::map<std::string, DirectUI::COptionUI*> options_;
   DirectUI::CControlUI* anchor_ = nullptr;
   bool listening_ = false;
+  bool contentBuilt_ = false;
 };
 
 // Exchanges caption and "code" of two language buttons.
