@@ -238,10 +238,11 @@ class Parser {
         return true;
       }
     }
+    if (ref.size() < 2 || ref[0] != '#') return Error("unknown entity reference");
     uint32_t cp = 0;
-    const bool hex = ref.size() > 2 && ref[0] == '#' && ref[1] == 'x';
+    const bool hex = ref[1] == 'x';
     const std::string_view digits = ref.substr(hex ? 2 : 1);
-    if (ref.size() < 2 || ref[0] != '#' || digits.empty()) return Error("unknown entity reference");
+    if (digits.empty()) return Error("unknown entity reference");
     for (const char d : digits) {
       const int v = d >= '0' && d <= '9' ? d - '0'
                     : hex && d >= 'a' && d <= 'f' ? d - 'a' + 10
