@@ -6,9 +6,12 @@
 #include <QTextEdit>
 
 #include "ui/qt/qt_host.h"
+#include "ui/tests/shown_window.h"
 #include "ui/tests/ui_test_support.h"
 
 using namespace DirectUI;
+using uitest::CloseAndWait;
+using uitest::ShowActive;
 using uitest::UiTest;
 using uitest::WaitUntil;
 
@@ -40,14 +43,10 @@ class DrivingTest : public UiTest {
     UiTest::SetUp();
     skin.Write("driven.xml", kSkin);
     ASSERT_NE(w.Create(nullptr, "", UI_WNDSTYLE_DIALOG, 0), nullptr);
-    w.ShowWindow(true);
-    w.GetPaintManager().UpdateLayout();
-    ASSERT_TRUE(WaitUntil([&] { return w.Host()->isActiveWindow(); }));
-    ReleaseAllKeys();
+    ASSERT_TRUE(ShowActive(w));
   }
   void TearDown() override {
-    if (IsWindow(w.GetHWND())) w.Close();
-    WaitUntil([&] { return !IsWindow(w.GetHWND()); });
+    CloseAndWait(w);
     UiTest::TearDown();
   }
   std::string Focus(const char* name) {

@@ -8,9 +8,12 @@
 #include <QTimer>
 
 #include "ui/qt/qt_host.h"
+#include "ui/tests/shown_window.h"
 #include "ui/tests/ui_test_support.h"
 
 using namespace DirectUI;
+using uitest::CloseAndWait;
+using uitest::ShowActive;
 using uitest::UiTest;
 using uitest::WaitUntil;
 
@@ -58,14 +61,10 @@ class InputTest : public UiTest {
     skin.Write("form.xml", kFormSkin);
     ASSERT_NE(w.Create(nullptr, "", UI_WNDSTYLE_DIALOG, 0), nullptr);
     w.GetPaintManager().SetDPIScale(100);
-    w.ShowWindow(true);
-    w.GetPaintManager().UpdateLayout();
-    ASSERT_TRUE(WaitUntil([&] { return w.Host()->isActiveWindow(); }));
-    ReleaseAllKeys();
+    ASSERT_TRUE(ShowActive(w));
   }
   void TearDown() override {
-    if (IsWindow(w.GetHWND())) w.Close();
-    WaitUntil([&] { return !IsWindow(w.GetHWND()); });
+    CloseAndWait(w);
     UiTest::TearDown();
   }
   CControlUI* Find(const char* name) { return w.GetPaintManager().FindControl(name); }
