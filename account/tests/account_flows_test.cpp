@@ -34,17 +34,6 @@ class AccountFlows : public testing_support::AccountFixture {
     return {kMobile, picture, "quicklogin", safe, 1, "", ""};
   }
 
-  // A WeChat account without a mobile number, signed in.
-  void SignedInByWeChat(const std::string& name, const std::string& token, int uid) {
-    emulator::User u;
-    u.username = name;
-    u.usertoken = token;
-    u.accounttype = 3;
-    u.uid = uid;
-    emu_->AddUser(u);
-    session_.SetSignIn(name, token, LoginType::WeChat);
-  }
-
   // Binds kMobile to the signed-in account with the SMS code the service sent.
   void BindTheMobile(const std::string& token) {
     service_->SendSmsCode({kMobile, "", "bindaccount", true, 5, kMobile, token});

@@ -66,6 +66,16 @@ void AccountFixture::TearDown() {
   ConfigureRemoteServices(DefaultServiceSettings());
 }
 
+void AccountFixture::SignedInByWeChat(const std::string& name, const std::string& token, std::int64_t uid) {
+  emulator::User u;
+  u.username = name;
+  u.usertoken = token;
+  u.accounttype = 3;
+  u.uid = uid;
+  emu_->AddUser(u);
+  session_.SetSignIn(name, token, LoginType::WeChat);
+}
+
 void AccountFixture::MakeService(bool firstRun, bool sendStartEvents) {
   service_.reset();
   AccountServiceOptions o;

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -63,6 +64,9 @@ class AccountFixture : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
+  // A WeChat account without a mobile number, known to the emulator and
+  // signed in.
+  void SignedInByWeChat(const std::string& name, const std::string& token, std::int64_t uid = 0);
   // (Re)creates the service; the previous one is gone first.
   void MakeService(bool firstRun = false, bool sendStartEvents = false);
   // Waits until an answer of `kind` not yet taken has been handled; its report.

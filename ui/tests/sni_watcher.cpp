@@ -73,9 +73,10 @@ QVariant ItemProperty(const QString& service, const QString& name) {
   return reply.arguments().first().value<QDBusVariant>().variant();
 }
 
-QString PixmapCount(const QVariant& pixmaps) {
+// Reads an icon pixmap array, a(iiay); how many of its pixmaps are whole
+// (width × height ARGB pixels).
+int ReadPixmaps(const QDBusArgument& arg) {
   int count = 0;
-  const QDBusArgument arg = pixmaps.value<QDBusArgument>();
   arg.beginArray();
   while (!arg.atEnd()) {
     int w = 0, h = 0;
@@ -86,7 +87,11 @@ QString PixmapCount(const QVariant& pixmaps) {
     if (w > 0 && h > 0 && bytes.size() == w * h * 4) ++count;
   }
   arg.endArray();
-  return QString::number(count);
+  return count;
+}
+
+QString PixmapCount(const QVariant& pixmaps) {
+  return QString::number(ReadPixmaps(pixmaps.value<QDBusArgument>()));
 }
 
 QString ToolTipTitle(const QVariant& toolTip) {
@@ -95,15 +100,7 @@ QString ToolTipTitle(const QVariant& toolTip) {
   QString iconName, title, text;
   arg.beginStructure();
   arg >> iconName;
-  arg.beginArray();
-  while (!arg.atEnd()) {
-    int w = 0, h = 0;
-    QByteArray bytes;
-    arg.beginStructure();
-    arg >> w >> h >> bytes;
-    arg.endStructure();
-  }
-  arg.endArray();
+  ReadPixmaps(arg);
   arg >> title >> text;
   arg.endStructure();
   return title;

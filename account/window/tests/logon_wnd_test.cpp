@@ -244,12 +244,7 @@ TEST_F(LogonWindow, ABrowserSignInStopsPollingWhenItsBudgetRunsOut) {
 }
 
 TEST_F(LogonWindow, BindModeBindsAndClosesWithTheBindCode) {
-  emulator::User u;
-  u.username = "wx_erin";
-  u.usertoken = "Terin";
-  u.accounttype = 3;
-  emu_->AddUser(u);
-  session_.SetSignIn("wx_erin", "Terin", LoginType::WeChat);
+  SignedInByWeChat("wx_erin", "Terin");
   Open(LoginMode::Bind);
   const SIZE before = ClientSize();
   EXPECT_EQ(static_cast<CTabLayoutUI*>(Control("ly_main"))->GetCurSel(), 2);
