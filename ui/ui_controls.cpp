@@ -353,26 +353,35 @@ CEditBaseUI::CEditBaseUI() {
 }
 CEditBaseUI::~CEditBaseUI() = default;
 
+// The native editor is made when the box is first shown or its text is first
+// set, not when the skin is built: a window holds many boxes on pages the
+// user may never open, and each editor costs as much as a page of controls.
 void CEditBaseUI::EnsureHost() {
   if (host_) return;
   host_ = std::make_unique<CNativeEditHost>(this, IsMultiLine());
-  // Attributes the skin gave before the editor existed.
+  // What the skin and the program gave before the editor existed.
   host_->SetMaxChar(maxChar_);
   host_->SetReadOnly(readOnly_);
   if (host_->Line()) host_->Line()->setEchoMode(password_ ? QLineEdit::Password : QLineEdit::Normal);
   if (!tip_.empty()) SetTipValue(tip_);
+  if (host_->Widget()) host_->Widget()->setEnabled(IsEnabled());
+  AttachHost();
 }
 
-void CEditBaseUI::SetManager(CPaintManagerUI* manager, CControlUI* parent, bool init) {
-  EnsureHost();
-  CLabelUI::SetManager(manager, parent, init);
+void CEditBaseUI::AttachHost() {
+  if (!host_) return;
   QWidget* w = host_->Widget();
-  CWindowHost* win = (manager && manager->GetWindow()) ? manager->GetWindow()->Host() : nullptr;
+  CWindowHost* win = (manager_ && manager_->GetWindow()) ? manager_->GetWindow()->Host() : nullptr;
   if (w && win && w->parentWidget() != win) {
     w->setParent(win);
     w->installEventFilter(win);
   }
   ApplyLook();
+}
+
+void CEditBaseUI::SetManager(CPaintManagerUI* manager, CControlUI* parent, bool init) {
+  CLabelUI::SetManager(manager, parent, init);
+  AttachHost();
   UpdateNativeWidget();
 }
 
@@ -461,9 +470,7 @@ void CEditBaseUI::SetInternVisible(bool visible) {
 }
 
 void CEditBaseUI::UpdateNativeWidget() {
-  if (!host_) return;
-  QWidget* w = host_->Widget();
-  if (!w || !w->parentWidget()) return;
+  if (host_ && (!host_->Widget() || !host_->Widget()->parentWidget())) return;
   int b = Scale(borderSize_);
   RECT rc = DeflateRect(DeflateRect(rcItem_, GetTextPadding()), {b, b, b, b});
   bool show = IsVisible() && !rc.IsEmpty();
@@ -471,6 +478,11 @@ void CEditBaseUI::UpdateNativeWidget() {
   for (CControlUI* p = parent_; p && show; p = p->GetParent()) {
     RECT pr = p->GetPos();
     if (rc.bottom <= pr.top || rc.top >= pr.bottom || rc.right <= pr.left || rc.left >= pr.right) show = false;
+  }
+  if (!host_) {
+    if (!show || !manager_ || !manager_->GetWindow()) return;
+    EnsureHost();
+    if (!host_->Widget() || !host_->Widget()->parentWidget()) return;
   }
   host_->Place(ToQRect(rc), show);
 }
@@ -503,15 +515,19 @@ void* CRichEditUI::GetInterface(const std::string& name) {
   if (name == "RichEdit") return this;
   return CLabelUI::GetInterface(name);
 }
-int CRichEditUI::GetTextLength() const { return host_ ? static_cast<int>(host_->Text().size()) : 0; }
+int CRichEditUI::GetTextLength() const {
+  return static_cast<int>(host_ ? host_->Text().size() : ToQ(text_).size());
+}
 void CRichEditUI::AppendText(const std::string& text) {
-  if (!host_ || !host_->Rich()) return;
+  EnsureHost();
+  if (!host_->Rich()) return;
   QTextCursor cur(host_->Rich()->document());
   cur.movePosition(QTextCursor::End);
   cur.insertText(ToQ(text), host_->Rich()->currentCharFormat());
 }
 void CRichEditUI::SetSel(int start, int end) {
-  if (!host_ || !host_->Rich()) return;
+  EnsureHost();
+  if (!host_->Rich()) return;
   QTextCursor cur(host_->Rich()->document());
   int len = static_cast<int>(host_->Text().size());
   start = std::clamp(start, 0, len);
@@ -521,7 +537,8 @@ void CRichEditUI::SetSel(int start, int end) {
   host_->Rich()->setTextCursor(cur);
 }
 void CRichEditUI::ReplaceSel(const std::string& text) {
-  if (host_ && host_->Rich()) host_->Rich()->textCursor().insertText(ToQ(text));
+  EnsureHost();
+  if (host_->Rich()) host_->Rich()->textCursor().insertText(ToQ(text));
 }
 std::string CRichEditUI::GetSelText() const {
   if (!host_ || !host_->Rich()) return {};

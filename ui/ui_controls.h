@@ -140,6 +140,8 @@ class CEditBaseUI : public CLabelUI {
  protected:
   virtual bool IsMultiLine() const = 0;
   void EnsureHost();
+  // Puts the editor into the window of the control's manager, in its look.
+  void AttachHost();
   void ApplyLook();
   std::unique_ptr<CNativeEditHost> host_;
   bool readOnly_ = false;
