@@ -1,6 +1,7 @@
 #include "ui/skin_markup.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace DirectUI::skin_markup {
 
@@ -11,6 +12,11 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool IsNameStart(char c) {
   const auto u = static_cast<unsigned char>(c);
   return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u == '_' || u == ':' || u >= 0x80;
+}
+
+// A character an attribute value keeps as it stands.
+bool IsPlainValueChar(char c, char quote) {
+  return c != quote && c != '<' && c != '&' && c != '\t' && c != '\n' && c != '\r';
 }
 
 bool IsNameChar(char c) {
@@ -45,6 +51,16 @@ bool IsXmlChar(uint32_t cp) {
 size_t FirstBadByte(std::string_view s) {
   size_t i = 0;
   while (i < s.size()) {
+    // Printable ASCII, eight bytes at a time: no byte has its top bit set or
+    // lies below 0x20. Skins are mostly that.
+    while (i + 8 <= s.size()) {
+      uint64_t w;
+      std::memcpy(&w, s.data() + i, 8);
+      constexpr uint64_t kHigh = 0x8080808080808080ULL, kSpace = 0x2020202020202020ULL;
+      if (((w | (w - kSpace)) & kHigh) != 0) break;
+      i += 8;
+    }
+    if (i >= s.size()) break;
     const auto b = static_cast<unsigned char>(s[i]);
     if (b < 0x80) {
       if (!IsXmlChar(b)) return i;
@@ -178,6 +194,7 @@ class Parser {
     std::string_view name;
     if (!Name(name)) return Error("expected an element name");
     node.name.assign(name);
+    node.attrs.reserve(8);
     for (;;) {
       const size_t before = pos_;
       SkipSpace();
@@ -208,6 +225,14 @@ class Parser {
     const char quote = s_[pos_++];
     std::string value;
     while (pos_ < s_.size() && s_[pos_] != quote) {
+      // A run of ordinary characters is taken whole.
+      size_t run = pos_;
+      while (run < s_.size() && IsPlainValueChar(s_[run], quote)) ++run;
+      if (run > pos_) {
+        value.append(s_.data() + pos_, run - pos_);
+        pos_ = run;
+        continue;
+      }
       const char c = s_[pos_];
       if (c == '<') return Error("'<' in an attribute value");
       if (c == '&') {

@@ -420,4 +420,20 @@ TEST_F(BuilderTest, MarkupValuesReadAsXmlDefinesThem) {
     EXPECT_NE(error.find(expected), std::string::npos) << error;
     EXPECT_EQ(error.rfind("test.xml:", 0), 0u) << error;
   }
+
+  // A bad byte is found wherever it falls in a long run of plain text, and
+  // named by its column.
+  const std::string head = "<Window><Label text=\"";
+  for (const std::string bad : {"\x01", "\x1F", "\x80", "\xFF", "\xC3\x28", "\xE4\xB8"}) {
+    for (size_t at = 0; at < 20; ++at) {
+      SCOPED_TRACE(testing::Message() << "byte " << int(static_cast<unsigned char>(bad[0])) << " at " << at);
+      const std::string xml = head + std::string(at, 'a') + bad + std::string(20 - at, 'b') + "\"/></Window>";
+      EXPECT_EQ(Build(xml), nullptr);
+      EXPECT_EQ(error.rfind("test.xml:1:" + std::to_string(head.size() + at + 1) + ":", 0), 0u) << error;
+    }
+  }
+  // Long runs around characters that are not ASCII read whole.
+  const std::string text = std::string(13, 'a') + "中文" + std::string(9, 'b') + " \x7F";
+  ASSERT_NE(Build(head + text + "\" name=\"long\"/></Window>"), nullptr) << error;
+  EXPECT_EQ(pm.FindControl("long")->GetText(), text);
 }
