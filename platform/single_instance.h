@@ -28,7 +28,9 @@ class SingleInstance {
 
   // Primary only: `onShowRequest` runs on the guard's own listener thread each
   // time another copy asks to show the main window; the caller hands the
-  // request over to its UI thread. Replaces an earlier handler.
+  // request over to its UI thread. Replaces an earlier handler. Until the
+  // first handler is set, requests wait unanswered (for up to the asking
+  // copy's patience), so none is acknowledged without being acted on.
   void SetShowRequestHandler(std::function<void()> onShowRequest);
 
   // Secondary only: asks the primary copy to show its main window. Returns

@@ -108,10 +108,6 @@ int MainWnd::GetCurrentPage() const { return main_ ? main_->GetCurSel() : -1; }
 
 void MainWnd::InitWindow() {
   SetProp(kInstanceMarker, -1);
-  if (guard_) {
-    // The guard's listener thread only posts; the window acts on its own thread.
-    guard_->SetShowRequestHandler([hwnd = GetHWND()] { DirectUI::PostMessage(hwnd, WM_SHOWMAINWND, 0, 0); });
-  }
   SetWindowText("Quillora");
   if (CControlUI* picker = m_pm.FindControl(workspace::SelectLanguage::kControlName))
     picker_ = static_cast<workspace::SelectLanguage*>(picker->GetInterface(workspace::SelectLanguage::kClassName));
@@ -136,6 +132,11 @@ void MainWnd::InitWindow() {
   // Nothing of the rest shows in the first frame; it follows that frame, in
   // its own order, so the user sees the window before the services hear of it.
   AfterFirstPaint([this, resume] {
+    if (guard_) {
+      // A later copy's request waits for this. The guard's listener thread
+      // only posts; the window acts on its own thread.
+      guard_->SetShowRequestHandler([hwnd = GetHWND()] { DirectUI::PostMessage(hwnd, WM_SHOWMAINWND, 0, 0); });
+    }
     BuildPagesUpTo(kPageCount - 1);
     StartServices(resume);
   });

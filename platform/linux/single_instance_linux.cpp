@@ -1,13 +1,15 @@
 // The guard is an exclusive lock (flock) on "<name>.lock" in the user's
 // runtime folder: the kernel drops it when the holder exits, however it exits.
 // The holder also listens on the local socket "<name>.sock"; a later copy
-// connects, sends "show" and waits for "ok".
+// connects, sends "show" and waits for "ok". The holder answers once it has
+// a handler for the request, on a thread it starts then.
 #include "platform/single_instance.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include <fcntl.h>
@@ -147,8 +149,17 @@ struct SingleInstance::State {
       return false;
     }
     ::chmod(socketPath.c_str(), 0600);
-    listener = std::thread([this] { Listen(); });
     return true;
+  }
+
+  // Requests that came before wait in the socket's queue until then.
+  void StartListener() {
+    if (listenFd < 0 || listener.joinable()) return;
+    try {
+      listener = std::thread([this] { Listen(); });
+    } catch (const std::system_error&) {
+      // No thread: later copies get no answer and end, as when we are busy.
+    }
   }
 };
 
@@ -183,8 +194,11 @@ std::unique_ptr<SingleInstance> SingleInstance::Acquire(const std::string& name,
 SingleInstance::Role SingleInstance::GetRole() const { return state_->role; }
 
 void SingleInstance::SetShowRequestHandler(std::function<void()> onShowRequest) {
-  std::lock_guard lock(state_->handlerMutex);
-  state_->handler = std::move(onShowRequest);
+  {
+    std::lock_guard lock(state_->handlerMutex);
+    state_->handler = std::move(onShowRequest);
+  }
+  state_->StartListener();
 }
 
 bool SingleInstance::RequestShow() const {

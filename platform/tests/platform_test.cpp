@@ -1,6 +1,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -275,6 +277,25 @@ TEST(SingleInstance, SecondCopyFindsTheFirstAndAsksItToShow) {
   EXPECT_FALSE(second->RequestShow()) << "the first copy is gone";
   auto third = SingleInstance::Acquire("guard", dir.Path());
   EXPECT_EQ(third->GetRole(), SingleInstance::Role::Primary) << "the guard is free again";
+}
+
+TEST(SingleInstance, ARequestBeforeTheFirstCopyIsReadyWaitsForItsHandler) {
+  TempFolder dir;
+  auto first = SingleInstance::Acquire("guard", dir.Path());
+  ASSERT_EQ(first->GetRole(), SingleInstance::Role::Primary);
+  auto second = SingleInstance::Acquire("guard", dir.Path());
+  ASSERT_EQ(second->GetRole(), SingleInstance::Role::Secondary);
+
+  std::atomic<int> requests{0};
+  std::atomic<bool> answered{false};
+  std::thread asker([&] { answered = second->RequestShow(); });
+  // The first copy is still starting: the request must not be answered yet.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(answered.load());
+  first->SetShowRequestHandler([&] { ++requests; });
+  asker.join();
+  EXPECT_TRUE(answered.load()) << "answered once the handler is there";
+  EXPECT_EQ(requests.load(), 1) << "and acted on, not acknowledged and dropped";
 }
 
 TEST(SingleInstance, AnUnusableFolderIsReportedNotMistakenForAnotherCopy) {
