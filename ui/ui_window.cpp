@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ui/qt/qt_host.h"
+#include "ui/qt/qt_font_setup.h"
 
 namespace DirectUI {
 
@@ -47,6 +48,7 @@ void EnsureApplication() {
   static int argc = 1;
   static char arg0[] = "quillora";
   static char* argv[] = {arg0, nullptr};
+  BeginFontSetup();  // meanwhile, on a second core
   // Lives for the rest of the process, like the windows it serves.
   new QApplication(argc, argv);
 }

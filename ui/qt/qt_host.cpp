@@ -14,12 +14,17 @@
 #include <QTextEdit>
 #include <QThread>
 #include <QWindow>
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cmath>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <string_view>
 
+#include "ui/qt/qt_font_setup.h"
 #include "ui/ui_controls.h"
 
 namespace DirectUI {
@@ -44,8 +49,18 @@ QIcon IconFromFile(const std::string& file) {
 }
 
 QFont MakeQFont(const TFontInfo& info, int dpiScale) {
-  QFont f;
-  f.setFamilies({ToQ(info.name), QStringLiteral("Noto Sans CJK SC"), QStringLiteral("sans-serif")});
+  // The skin's family alone: a list of families would make Qt work out every
+  // font's whole fallback chain when the font is first used, which costs
+  // more than the rest of building the font. When the skin names a family
+  // this machine lacks, Qt tries its substitutes next, so the CJK face we
+  // ship against goes there, once per family name; glyphs missing from the
+  // chosen face are still found through Qt's own fallbacks, on demand.
+  static std::set<QString> substituted;  // fonts are only made on the GUI thread
+  const QString family = info.name.empty() ? QStringLiteral("Noto Sans CJK SC") : ToQ(info.name);
+  if (substituted.insert(family).second && family != QLatin1String("Noto Sans CJK SC") &&
+      QFont::substitutes(family).isEmpty())
+    QFont::insertSubstitutions(family, {QStringLiteral("Noto Sans CJK SC"), QStringLiteral("sans-serif")});
+  QFont f(family);
   f.setPixelSize(std::max(1, info.size * dpiScale / 100));
   f.setBold(info.bold);
   f.setItalic(info.italic);
@@ -137,14 +152,22 @@ QRect ScaledRect(const QRect& r, int k) { return QRect(r.topLeft() * k, r.size()
 
 }  // namespace
 
+namespace {
+
+bool IsDrawingFile(const std::string& file) {
+  auto endsWith = [&](std::string_view suffix) {
+    return file.size() >= suffix.size() &&
+           std::equal(suffix.rbegin(), suffix.rend(), file.rbegin(),
+                      [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+  };
+  return endsWith(".svg") || endsWith(".svgz");
+}
+
+}  // namespace
+
 bool CRenderContext::DrawImage(const RECT& rcControl, const TImageInfo& info) {
   if (!pm || info.file.empty()) return false;
   const qreal dpr = DeviceRatio(p);
-  // A picture drawn larger than its pixels (a scaled skin or a hi-dpi
-  // screen) takes its @2x file when there is one.
-  int k = 1;  // image pixels per picture unit
-  const QImage* img = pm->Impl()->GetImage(info.file, dpr * pm->GetDPIScale() > 100.0 ? 2 : 1, &k);
-  if (!img) return false;
   RECT dest = rcControl;
   if (info.hasDest) {
     RECT d = pm->ScaleRect(info.dest);
@@ -152,6 +175,26 @@ bool CRenderContext::DrawImage(const RECT& rcControl, const TImageInfo& info) {
     dest.right = std::min(dest.right, rcControl.right);
     dest.bottom = std::min(dest.bottom, rcControl.bottom);
   }
+  const bool sliced = info.corner.left || info.corner.top || info.corner.right || info.corner.bottom;
+  if (!info.hasSource && !sliced && IsDrawingFile(info.file)) {
+    // A whole drawing is rendered straight at the device pixels it covers:
+    // sharper than scaling a rendering, and it renders fewer pixels.
+    if (dest.IsEmpty()) return pm->Impl()->GetImage(info.file) != nullptr;
+    const QRect d = ToQRect(dest);
+    const QPixmap* pix = pm->Impl()->GetDrawing(info.file, QSize(qRound(d.width() * dpr), qRound(d.height() * dpr)), dpr);
+    if (pix) {
+      p.save();
+      if (info.fade < 255) p.setOpacity(info.fade / 255.0);
+      p.drawPixmap(d.topLeft(), *pix);
+      p.restore();
+      return true;
+    }
+  }
+  // A picture drawn larger than its pixels (a scaled skin or a hi-dpi
+  // screen) takes its @2x file when there is one.
+  int k = 1;  // image pixels per picture unit
+  const QImage* img = pm->Impl()->GetImage(info.file, dpr * pm->GetDPIScale() > 100.0 ? 2 : 1, &k);
+  if (!img) return false;
   if (dest.IsEmpty()) return true;
   // Skins give source rectangles and corners in picture units (the 1x file's pixels).
   const QRect whole(0, 0, img->width() / k, img->height() / k);
@@ -164,7 +207,7 @@ bool CRenderContext::DrawImage(const RECT& rcControl, const TImageInfo& info) {
   p.setRenderHint(QPainter::SmoothPixmapTransform);
   QRect d = ToQRect(dest);
   const QSize device(qRound(d.width() * dpr), qRound(d.height() * dpr));
-  if (corner.left || corner.top || corner.right || corner.bottom) {
+  if (sliced) {
     // Nine slices: corners keep their size, edges and middle stretch.
     const RECT c{info.corner.left * k, info.corner.top * k, info.corner.right * k, info.corner.bottom * k};
     int sx[4] = {src.left(), src.left() + c.left, src.right() + 1 - c.right, src.right() + 1};
@@ -202,13 +245,29 @@ QString HiResPath(const QString& path) {
 }
 
 // Reads a picture; at scale 2 only drawings (SVG), rendered twice as large.
-QImage ReadImage(const QString& path, int scale) {
-  QImageReader reader(path);
-  if (scale > 1) {
-    if (reader.format() != "svg" || !reader.size().isValid()) return {};
-    reader.setScaledSize(reader.size() * scale);
+// A reader of `path` in the format its suffix names. Left to guess, a reader
+// loads every image plugin there is to ask each whether the bytes are its
+// own, which costs more than reading the picture; the guess is made only
+// when the suffix is unknown or does not match the content.
+std::unique_ptr<QImageReader> OpenPicture(const QString& path) {
+  const int dot = static_cast<int>(path.lastIndexOf('.'));
+  const QString suffix = dot > path.lastIndexOf('/') ? path.mid(dot + 1).toLower() : QString();
+  static const QStringList kKnown = {"png", "svg", "svgz", "jpg", "jpeg", "gif", "bmp", "ico"};
+  if (kKnown.contains(suffix)) {
+    auto reader = std::make_unique<QImageReader>(path, suffix == "jpg" ? QByteArray("jpeg") : suffix.toLatin1());
+    reader->setAutoDetectImageFormat(false);
+    if (reader->canRead()) return reader;
   }
-  return reader.read();
+  return std::make_unique<QImageReader>(path);
+}
+
+QImage ReadImage(const QString& path, int scale) {
+  const auto reader = OpenPicture(path);
+  if (scale > 1) {
+    if (reader->format() != "svg" || !reader->size().isValid()) return {};
+    reader->setScaledSize(reader->size() * scale);
+  }
+  return reader->read();
 }
 
 }  // namespace
@@ -222,7 +281,7 @@ const QImage* CPaintManagerImpl::GetImage(const std::string& file, int scale, in
       const QString path = ToQ(pm_->ResolvePath(file));
       QImage img = ReadImage(HiResPath(path), 1);
       if (img.isNull()) img = ReadImage(path, 2);
-      if (!img.isNull() && QImageReader(path).size() * 2 != img.size()) img = QImage();  // not a true 2x
+      if (!img.isNull() && OpenPicture(path)->size() * 2 != img.size()) img = QImage();  // not a true 2x
       it = images_.emplace(key, img.isNull() ? nullptr
                                              : std::make_unique<QImage>(img.convertToFormat(QImage::Format_ARGB32_Premultiplied))).first;
     }
@@ -239,6 +298,29 @@ const QImage* CPaintManagerImpl::GetImage(const std::string& file, int scale, in
   const QImage* raw = p.get();
   images_[file] = std::move(p);
   return raw;
+}
+
+const QPixmap* CPaintManagerImpl::GetDrawing(const std::string& file, QSize device, qreal dpr) {
+  if (device.isEmpty()) return nullptr;
+  const std::string key = file + "|" + std::to_string(device.width()) + "x" + std::to_string(device.height()) + "|" +
+                          std::to_string(dpr);
+  auto it = drawings_.find(key);
+  if (it != drawings_.end()) return it->second ? &*it->second : nullptr;
+  const auto reader = OpenPicture(ToQ(pm_->ResolvePath(file)));
+  std::optional<QPixmap> pix;
+  if (reader->format() == "svg" || reader->format() == "svgz") {
+    reader->setScaledSize(device);
+    QImage img = reader->read();
+    if (!img.isNull()) {
+      pix = QPixmap::fromImage(std::move(img));
+      pix->setDevicePixelRatio(dpr);
+    }
+  }
+  if (drawings_.size() > 512) drawings_.clear();  // bound the cache
+  // A file that is not a readable drawing is remembered too, and drawn as
+  // any other picture.
+  it = drawings_.emplace(key, std::move(pix)).first;
+  return it->second ? &*it->second : nullptr;
 }
 
 const QPixmap* CPaintManagerImpl::GetScaled(const std::string& file, int scale, const RECT& source, QSize device,
@@ -307,6 +389,7 @@ void CPaintManagerImpl::KillAll() {
 bool CPaintManagerImpl::HasTimer(CControlUI* c, UINT id) const { return timers_.count({c, id}) != 0; }
 
 QFont CPaintManagerImpl::Font(int index) {
+  if (fonts_.empty()) AwaitFontSetup();
   if (fontScale_ != pm_->GetDPIScale()) {
     fonts_.clear();
     fontScale_ = pm_->GetDPIScale();
@@ -322,6 +405,7 @@ QFont CPaintManagerImpl::Font(int index) {
 
 CNativeEditHost::CNativeEditHost(CEditBaseUI* owner, bool multiLine) {
   EnsureApplication();
+  AwaitFontSetup();  // the editors take the application's font
   if (multiLine) {
     rich_ = new QTextEdit();
     rich_->setAcceptRichText(false);

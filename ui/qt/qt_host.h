@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -208,11 +209,14 @@ class CPaintManagerImpl {
   // twice as large) and falls back to the plain one; *gotScale says which
   // came back (image pixels per picture unit).
   const QImage* GetImage(const std::string& file, int scale = 1, int* gotScale = nullptr);
-  void ClearImages() { images_.clear(); scaled_.clear(); }
+  void ClearImages() { images_.clear(); scaled_.clear(); drawings_.clear(); }
   // A picture prepared for drawing at a given size (cached).
   // The part `source` (image pixels) of the picture at `scale`, scaled to
   // `device` pixels and marked with the surface's device pixel ratio.
   const QPixmap* GetScaled(const std::string& file, int scale, const RECT& source, QSize device, qreal dpr);
+  // A whole drawing (SVG) rendered at `device` pixels; null when the file is
+  // not a readable drawing.
+  const QPixmap* GetDrawing(const std::string& file, QSize device, qreal dpr);
   bool SetTimer(CControlUI* c, UINT id, UINT ms);
   bool KillTimer(CControlUI* c, UINT id);
   void KillTimers(CControlUI* c);
@@ -224,6 +228,7 @@ class CPaintManagerImpl {
   CPaintManagerUI* pm_;
   std::map<std::string, std::unique_ptr<QImage>> images_;  // null entry: unreadable
   std::map<std::string, QPixmap> scaled_;
+  std::map<std::string, std::optional<QPixmap>> drawings_;  // empty entry: not a drawing
   std::map<std::pair<CControlUI*, UINT>, std::unique_ptr<QTimer>> timers_;
   std::map<int, QFont> fonts_;
   int fontScale_ = 0;

@@ -1,6 +1,11 @@
 // Windows: notification tables, modal loops, asynchronous notifications,
 // posted messages, timers, drops, menus, tray, keys and the missing skin.
 #include <QDropEvent>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QGlyphRun>
+#include <QRawFont>
+#include <QTextLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -344,6 +349,87 @@ TEST_F(WindowTest, RichEditTextColourReadOnlyAndTyping) {
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
 }
 
+TEST_F(WindowTest, AnEditorOnAHiddenPageIsMadeWhenShownWithEverythingGivenBefore) {
+  skin.Write("pages.xml", R"(<Window size="300,200"><TabLayout name="tabs">
+      <Label name="first"/>
+      <VerticalLayout>
+        <Edit name="line" height="30" password="true" maxchar="3" tipvalue="code" readonly="true"/>
+        <RichEdit name="rich" height="60"/>
+        <Edit name="untouched" height="30"/>
+      </VerticalLayout></TabLayout></Window>)");
+  TableWnd w;
+  w.skinFile = "pages.xml";
+  Open(w);
+  w.ShowWindow(true);
+  auto* line = static_cast<CEditUI*>(Find(w, "line"));
+  auto* rich = static_cast<CRichEditUI*>(Find(w, "rich"));
+  auto* untouched = static_cast<CEditUI*>(Find(w, "untouched"));
+  // Nothing on the hidden page has a native editor yet.
+  EXPECT_TRUE(w.Host()->findChildren<QLineEdit*>().isEmpty());
+  EXPECT_EQ(w.Host()->findChild<QTextEdit*>(), nullptr);
+  // What the program does to a hidden box is kept, not lost.
+  line->SetEnabled(false);
+  rich->AppendText("kept");
+  rich->AppendText(" too");
+  EXPECT_EQ(rich->GetText(), "kept too");
+  EXPECT_EQ(rich->GetTextLength(), 8);
+
+  static_cast<CTabLayoutUI*>(Find(w, "tabs"))->SelectItem(1);
+  w.GetPaintManager().UpdateLayout();
+  ASSERT_NE(untouched->NativeHost(), nullptr) << "shown: made";
+  ASSERT_NE(line->NativeHost(), nullptr);
+  QLineEdit* native = line->NativeHost()->Line();
+  ASSERT_NE(native, nullptr);
+  EXPECT_EQ(native->parentWidget(), w.Host());
+  EXPECT_TRUE(native->isVisibleTo(w.Host()));
+  EXPECT_EQ(native->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(native->maxLength(), 3);
+  EXPECT_EQ(native->placeholderText(), "code");
+  EXPECT_TRUE(native->isReadOnly());
+  EXPECT_FALSE(native->isEnabled());
+  QTextEdit* richNative = w.Host()->findChild<QTextEdit*>();
+  ASSERT_NE(richNative, nullptr);
+  EXPECT_TRUE(richNative->isVisibleTo(w.Host()));
+  EXPECT_EQ(richNative->toPlainText(), "kept too");
+  w.Close();
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
+}
+
+TEST_F(WindowTest, ASkinFontThisMachineLacksFallsBackToTheFaceWeShipAgainst) {
+  EnsureApplication();
+  TFontInfo missing;
+  missing.name = "No Such Family Anywhere";
+  missing.size = 14;
+  missing.bold = true;
+  const QFont f = MakeQFont(missing, 200);
+  EXPECT_EQ(QFontInfo(f).family(), "Noto Sans CJK SC");
+  EXPECT_EQ(f.pixelSize(), 28);
+  EXPECT_TRUE(QFontInfo(f).bold());
+  // Chinese text in a face that is here but lacks it finds its glyphs elsewhere.
+  TFontInfo present = missing;
+  for (const QString& family : QFontDatabase::families()) {
+    const auto systems = QFontDatabase::writingSystems(family);
+    if (systems.contains(QFontDatabase::Latin) && !systems.contains(QFontDatabase::SimplifiedChinese)) {
+      present.name = family.toStdString();
+      break;
+    }
+  }
+  if (present.name == missing.name) GTEST_SKIP() << "no Latin-only face here";
+  EXPECT_EQ(QFontInfo(MakeQFont(present, 100)).family().toStdString(), present.name);
+  QTextLayout layout(QStringLiteral("ab翻译"), MakeQFont(present, 100));
+  layout.beginLayout();
+  layout.createLine();
+  layout.endLayout();
+  int glyphs = 0;
+  for (const QGlyphRun& run : layout.glyphRuns()) {
+    for (quint32 glyph : run.glyphIndexes()) {
+      EXPECT_NE(glyph, 0u) << "a missing glyph in " << run.rawFont().familyName().toStdString();
+      ++glyphs;
+    }
+  }
+  EXPECT_EQ(glyphs, 4);
+}
+
 TEST_F(WindowTest, ConsumedKeyNeverReachesTheEditor) {
   TableWnd w;
   w.consumeC = true;
@@ -517,6 +603,29 @@ TEST_F(WindowTest, ReloadAllImagesRereadsChangedFiles) {
   // A missing picture draws nothing instead of failing.
   Find(w, "pic")->SetBkImage("file='no_such.png' dest='0,0,10,10'");
   EXPECT_NE(pixel(), QColor(Qt::green));
+  w.Close();
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
+}
+
+TEST_F(WindowTest, DrawingsAreRenderedAtTheSizeTheyAreDrawnNotScaledFromARendering) {
+  // 10 x 10 units: red on the left half, blue on the right, no shade between.
+  skin.Write("halves.svg", R"(<svg xmlns="http://www.w3.org/2000/svg" width="10" height="10">
+      <rect x="0" y="0" width="5" height="10" fill="#ff0000"/>
+      <rect x="5" y="0" width="5" height="10" fill="#0000ff"/></svg>)");
+  skin.Write("pic.xml", R"(<Window size="200,200"><VerticalLayout>
+      <Control name="pic" width="100" height="100" bkimage="halves.svg"/><Control/></VerticalLayout></Window>)");
+  TableWnd w;
+  w.skinFile = "pic.xml";
+  Open(w);
+  const QImage shot = w.Host()->grab().toImage();
+  // Scaling a 10-pixel rendering ten times would blur the edge over several
+  // pixels on each side; rendered at 100 pixels it stays where it is.
+  for (int x : {2, 47, 48, 49}) EXPECT_EQ(shot.pixelColor(x, 50), QColor(Qt::red)) << x;
+  for (int x : {50, 51, 52, 97}) EXPECT_EQ(shot.pixelColor(x, 50), QColor(Qt::blue)) << x;
+  // A drawing that cannot be read draws nothing.
+  skin.Write("broken.svg", "<svg");
+  Find(w, "pic")->SetBkImage("broken.svg");
+  EXPECT_NE(w.Host()->grab().toImage().pixelColor(25, 50), QColor(Qt::red));
   w.Close();
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
 }

@@ -1,0 +1,75 @@
+#include "ui/qt/qt_font_setup.h"
+
+#include <mutex>
+
+#ifdef QUILLORA_HAVE_FONTCONFIG
+#include <fontconfig/fontconfig.h>
+#include <pthread.h>
+#include <sched.h>
+#endif
+
+namespace DirectUI {
+
+#ifdef QUILLORA_HAVE_FONTCONFIG
+namespace {
+
+void* LoadFontConfiguration(void*) {
+  FcInit();
+  return nullptr;
+}
+
+// Joined when the GUI thread first needs a font, or at the latest when the
+// process ends (a program may end before it draws any text).
+struct FontSetup {
+  std::once_flag begun;
+  pthread_t worker{};
+  bool running = false;
+  void Join() {
+    if (!running) return;
+    pthread_join(worker, nullptr);
+    running = false;
+  }
+  ~FontSetup() { Join(); }
+};
+
+FontSetup& Setup() {
+  static FontSetup setup;
+  return setup;
+}
+
+}  // namespace
+#endif
+
+void BeginFontSetup() {
+#ifdef QUILLORA_HAVE_FONTCONFIG
+  FontSetup& setup = Setup();
+  std::call_once(setup.begun, [&setup] {
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) return;
+    // Started on a core other than this one when there is one: left to the
+    // scheduler, a new thread often waits on this core until the GUI thread
+    // blocks, and the work gains nothing from running beside it.
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    const int here = sched_getcpu();
+    if (here >= 0 && sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 1) {
+      CPU_CLR(here, &allowed);
+      pthread_attr_setaffinity_np(&attr, sizeof allowed, &allowed);
+    }
+    // The library makes its configuration current atomically, so a caller
+    // that does not wait (a dialog of the platform's, say) at worst loads it
+    // a second time; it never sees half of it. Without a thread to spare,
+    // the toolkit loads it when it first needs it.
+    setup.running = pthread_create(&setup.worker, &attr, LoadFontConfiguration, nullptr) == 0;
+    pthread_attr_destroy(&attr);
+  });
+#endif
+}
+
+void AwaitFontSetup() {
+#ifdef QUILLORA_HAVE_FONTCONFIG
+  Setup().Join();
+#endif
+}
+
+}  // namespace DirectUI
