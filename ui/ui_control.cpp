@@ -342,7 +342,9 @@ void CControlUI::PaintBorder(CRenderContext& ctx) {
 
 bool CControlUI::DrawImage(CRenderContext& ctx, const std::string& image) {
   if (image.empty()) return false;
-  return ctx.DrawImage(rcItem_, TImageInfo::Parse(image));
+  // Made ready before the first layout: the size the skin fixes, if any.
+  const RECT rc = ctx.warmOnly && rcItem_.IsEmpty() ? RECT{0, 0, GetFixedWidth(), GetFixedHeight()} : rcItem_;
+  return ctx.DrawImage(rc, TImageInfo::Parse(image));
 }
 
 void CControlUI::Event(TEventUI& event) {

@@ -746,10 +746,13 @@ void CComboUI::DoEvent(TEventUI& event) {
       CControlUI::DoEvent(event);
   }
 }
+void CComboUI::PaintStatusImage(CRenderContext& ctx) {
+  if (!(hot_ && DrawImage(ctx, hotImage_))) DrawImage(ctx, normalImage_);
+}
 void CComboUI::DoPaint(CRenderContext& ctx, const RECT&) {
   PaintBkColor(ctx);
   PaintBkImage(ctx);
-  if (!(hot_ && DrawImage(ctx, hotImage_))) DrawImage(ctx, normalImage_);
+  PaintStatusImage(ctx);
   RECT rc = rcItem_;
   rc.left += Scale(rcTextPadding_.left);
   rc.right -= Scale(rcTextPadding_.right);

@@ -236,6 +236,7 @@ class CComboUI : public CContainerUI {
   std::string GetText() const override;
   void SetPos(RECT rc, bool needInvalidate = true) override;
   void DoEvent(TEventUI& event) override;
+  void PaintStatusImage(CRenderContext& ctx) override;
   void DoPaint(CRenderContext& ctx, const RECT& paint) override;
   void SetAttribute(const std::string& name, const std::string& value) override;
   bool Activate() override;

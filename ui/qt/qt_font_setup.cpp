@@ -1,5 +1,6 @@
 #include "ui/qt/qt_font_setup.h"
 
+#include <atomic>
 #include <mutex>
 
 #ifdef QUILLORA_HAVE_FONTCONFIG
@@ -13,8 +14,11 @@ namespace DirectUI {
 #ifdef QUILLORA_HAVE_FONTCONFIG
 namespace {
 
+std::atomic<bool> g_loading{false};
+
 void* LoadFontConfiguration(void*) {
   FcInit();
+  g_loading.store(false, std::memory_order_release);
   return nullptr;
 }
 
@@ -60,9 +64,19 @@ void BeginFontSetup() {
     // that does not wait (a dialog of the platform's, say) at worst loads it
     // a second time; it never sees half of it. Without a thread to spare,
     // the toolkit loads it when it first needs it.
+    g_loading.store(true, std::memory_order_relaxed);
     setup.running = pthread_create(&setup.worker, &attr, LoadFontConfiguration, nullptr) == 0;
+    if (!setup.running) g_loading.store(false, std::memory_order_relaxed);
     pthread_attr_destroy(&attr);
   });
+#endif
+}
+
+bool FontSetupPending() {
+#ifdef QUILLORA_HAVE_FONTCONFIG
+  return g_loading.load(std::memory_order_acquire);
+#else
+  return false;
 #endif
 }
 

@@ -9,6 +9,9 @@ namespace DirectUI {
 // Starts loading the font configuration on a worker thread; once per process.
 void BeginFontSetup();
 
+// True while the loading begun by BeginFontSetup is still under way.
+bool FontSetupPending();
+
 // GUI thread, before its first use of a font: waits until the loading begun
 // by BeginFontSetup has finished. Returns at once when it was never begun or
 // has already been waited for.

@@ -167,7 +167,7 @@ bool IsDrawingFile(const std::string& file) {
 
 bool CRenderContext::DrawImage(const RECT& rcControl, const TImageInfo& info) {
   if (!pm || info.file.empty()) return false;
-  const qreal dpr = DeviceRatio(p);
+  const qreal dpr = warmOnly ? warmRatio : DeviceRatio(p);
   RECT dest = rcControl;
   if (info.hasDest) {
     RECT d = pm->ScaleRect(info.dest);
@@ -179,9 +179,10 @@ bool CRenderContext::DrawImage(const RECT& rcControl, const TImageInfo& info) {
   if (!info.hasSource && !sliced && IsDrawingFile(info.file)) {
     // A whole drawing is rendered straight at the device pixels it covers:
     // sharper than scaling a rendering, and it renders fewer pixels.
-    if (dest.IsEmpty()) return pm->Impl()->GetImage(info.file) != nullptr;
+    if (dest.IsEmpty()) return warmOnly || pm->Impl()->GetImage(info.file) != nullptr;
     const QRect d = ToQRect(dest);
     const QPixmap* pix = pm->Impl()->GetDrawing(info.file, QSize(qRound(d.width() * dpr), qRound(d.height() * dpr)), dpr);
+    if (pix && warmOnly) return true;
     if (pix) {
       p.save();
       if (info.fade < 255) p.setOpacity(info.fade / 255.0);
@@ -201,6 +202,12 @@ bool CRenderContext::DrawImage(const RECT& rcControl, const TImageInfo& info) {
   const QRect srcUnits = info.hasSource ? ToQRect(info.source).intersected(whole) : whole;
   if (srcUnits.isEmpty()) return false;
   const QRect src = ScaledRect(srcUnits, k);
+  if (warmOnly) {
+    const QRect d = ToQRect(dest);
+    const QSize device(qRound(d.width() * dpr), qRound(d.height() * dpr));
+    if (!sliced && src.size() != device) pm->Impl()->GetScaled(info.file, k, FromQRect(src), device, dpr);
+    return true;
+  }
   RECT corner = pm->ScaleRect(info.corner);
   p.save();
   if (info.fade < 255) p.setOpacity(info.fade / 255.0);
@@ -300,6 +307,25 @@ const QImage* CPaintManagerImpl::GetImage(const std::string& file, int scale, in
   return raw;
 }
 
+void CPaintManagerImpl::WarmPictures() {
+  CControlUI* root = pm_->GetRoot();
+  CWindowWnd* window = pm_->GetWindow();
+  if (!root || !window || !window->Host()) return;
+  QImage scratch(1, 1, QImage::Format_ARGB32_Premultiplied);
+  QPainter painter(&scratch);
+  CRenderContext ctx(painter, pm_);
+  ctx.warmOnly = true;
+  ctx.warmRatio = window->Host()->devicePixelRatioF();
+  root->FindControl(
+      [](CControlUI* c, void* data) -> CControlUI* {
+        auto& warm = *static_cast<CRenderContext*>(data);
+        c->PaintBkImage(warm);
+        c->PaintStatusImage(warm);
+        return nullptr;
+      },
+      &ctx, UIFIND_VISIBLE);
+}
+
 const QPixmap* CPaintManagerImpl::GetDrawing(const std::string& file, QSize device, qreal dpr) {
   if (device.isEmpty()) return nullptr;
   const std::string key = file + "|" + std::to_string(device.width()) + "x" + std::to_string(device.height()) + "|" +
@@ -389,7 +415,12 @@ void CPaintManagerImpl::KillAll() {
 bool CPaintManagerImpl::HasTimer(CControlUI* c, UINT id) const { return timers_.count({c, id}) != 0; }
 
 QFont CPaintManagerImpl::Font(int index) {
-  if (fonts_.empty()) AwaitFontSetup();
+  if (fonts_.empty()) {
+    // The first text waits for the font configuration; the pictures need
+    // none, and are made ready meanwhile when it is still loading.
+    if (FontSetupPending()) WarmPictures();
+    AwaitFontSetup();
+  }
   if (fontScale_ != pm_->GetDPIScale()) {
     fonts_.clear();
     fontScale_ = pm_->GetDPIScale();

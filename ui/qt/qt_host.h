@@ -49,6 +49,11 @@ class CRenderContext {
   CRenderContext(QPainter& painter, CPaintManagerUI* manager) : p(painter), pm(manager) {}
   QPainter& p;
   CPaintManagerUI* pm;
+  // Only decodes and renders pictures into the manager's caches, at the
+  // device pixel ratio given, and draws nothing: the window's pictures are
+  // made ready while it waits for something else.
+  bool warmOnly = false;
+  qreal warmRatio = 1.0;
   void FillRect(const RECT& rc, DWORD color);
   void DrawBorder(const RECT& rc, DWORD color, int size, SIZE round);
   // Draws text (plain or rich) with a font slot of the manager.
@@ -217,6 +222,8 @@ class CPaintManagerImpl {
   // A whole drawing (SVG) rendered at `device` pixels; null when the file is
   // not a readable drawing.
   const QPixmap* GetDrawing(const std::string& file, QSize device, qreal dpr);
+  // Reads the pictures the visible controls would draw now into the caches.
+  void WarmPictures();
   bool SetTimer(CControlUI* c, UINT id, UINT ms);
   bool KillTimer(CControlUI* c, UINT id);
   void KillTimers(CControlUI* c);

@@ -630,6 +630,52 @@ TEST_F(WindowTest, DrawingsAreRenderedAtTheSizeTheyAreDrawnNotScaledFromARenderi
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
 }
 
+TEST_F(WindowTest, PicturesMadeReadyBeforeTheFirstLayoutAreTheOnesThatFrameDraws) {
+  const auto write = [&](const std::string& file, const char* colour) {
+    skin.Write(file, std::string(R"(<svg xmlns="http://www.w3.org/2000/svg" width="8" height="8">)") +
+                         "<rect width=\"8\" height=\"8\" fill=\"" + colour + "\"/></svg>");
+  };
+  for (const char* file : {"bk.svg", "normal.svg", "selected.svg", "unselected.svg", "combo.svg", "hidden.svg"})
+    write(file, "#ff0000");
+  QImage png(8, 8, QImage::Format_ARGB32);
+  png.fill(Qt::red);
+  ASSERT_TRUE(png.save(QString::fromStdString(skin.Path("raster.png")), "PNG"));
+  skin.Write("warm.xml", R"(<Window size="300,100"><HorizontalLayout>
+      <Control name="bk" width="40" height="40" bkimage="bk.svg"/>
+      <Button name="button" width="40" height="40" normalimage="normal.svg"/>
+      <Option name="option" width="40" height="40" selected="true" normalimage="unselected.svg" selectedimage="selected.svg"/>
+      <Combo name="combo" width="40" height="40" normalimage="combo.svg"/>
+      <Control name="raster" width="40" height="40" bkimage="raster.png"/>
+      <Control name="hidden" width="40" height="40" visible="false" bkimage="hidden.svg"/>
+      <Control/></HorizontalLayout></Window>)");
+  TableWnd w;
+  w.skinFile = "warm.xml";
+  ASSERT_NE(w.Create(nullptr, "", UI_WNDSTYLE_DIALOG, 0), nullptr);
+  // Before any layout, as while the first frame waits for the fonts.
+  w.GetPaintManager().Impl()->WarmPictures();
+  for (const char* file : {"bk.svg", "normal.svg", "selected.svg", "unselected.svg", "combo.svg", "hidden.svg"})
+    write(file, "#00ff00");
+  png.fill(Qt::green);
+  ASSERT_TRUE(png.save(QString::fromStdString(skin.Path("raster.png")), "PNG"));
+  w.GetPaintManager().UpdateLayout();
+  Find(w, "hidden")->SetVisible(true);
+  w.GetPaintManager().UpdateLayout();
+  const QImage shot = w.Host()->grab().toImage();
+  // What was made ready is what the frame shows, at the size it shows it;
+  // the option's unselected picture and the hidden control's were left.
+  for (const char* name : {"bk", "button", "option", "combo", "raster"}) {
+    const RECT rc = Find(w, name)->GetPos();
+    EXPECT_EQ(shot.pixelColor(rc.left + 5, rc.top + 5), QColor(Qt::red)) << name;
+  }
+  const RECT hidden = Find(w, "hidden")->GetPos();
+  EXPECT_EQ(shot.pixelColor(hidden.left + 5, hidden.top + 5), QColor(Qt::green));
+  static_cast<COptionUI*>(Find(w, "option"))->Selected(false);
+  const RECT option = Find(w, "option")->GetPos();
+  EXPECT_EQ(w.Host()->grab().toImage().pixelColor(option.left + 5, option.top + 5), QColor(Qt::green));
+  w.Close();
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(w.GetHWND()); }));
+}
+
 TEST_F(WindowTest, TimersStartedAndStoppedFromAWorkerTakeEffectOnTheUiThread) {
   TableWnd w;
   Open(w);
