@@ -15,8 +15,14 @@ namespace DirectUI {
 namespace {
 
 std::atomic<bool> g_loading{false};
+cpu_set_t g_everyCore;  // written before the worker starts
+bool g_placed = false;
 
 void* LoadFontConfiguration(void*) {
+  // Placed away from the GUI thread only to start at once; from here on
+  // the scheduler may move it, for instance to the GUI thread's core while
+  // that thread waits for it on a busy machine.
+  if (g_placed) pthread_setaffinity_np(pthread_self(), sizeof g_everyCore, &g_everyCore);
   FcInit();
   g_loading.store(false, std::memory_order_release);
   return nullptr;
@@ -53,12 +59,12 @@ void BeginFontSetup() {
     // Started on a core other than this one when there is one: left to the
     // scheduler, a new thread often waits on this core until the GUI thread
     // blocks, and the work gains nothing from running beside it.
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
+    CPU_ZERO(&g_everyCore);
     const int here = sched_getcpu();
-    if (here >= 0 && sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 1) {
-      CPU_CLR(here, &allowed);
-      pthread_attr_setaffinity_np(&attr, sizeof allowed, &allowed);
+    if (here >= 0 && sched_getaffinity(0, sizeof g_everyCore, &g_everyCore) == 0 && CPU_COUNT(&g_everyCore) > 1) {
+      cpu_set_t others = g_everyCore;
+      CPU_CLR(here, &others);
+      g_placed = pthread_attr_setaffinity_np(&attr, sizeof others, &others) == 0;
     }
     // The library makes its configuration current atomically, so a caller
     // that does not wait (a dialog of the platform's, say) at worst loads it
@@ -66,6 +72,10 @@ void BeginFontSetup() {
     // the toolkit loads it when it first needs it.
     g_loading.store(true, std::memory_order_relaxed);
     setup.running = pthread_create(&setup.worker, &attr, LoadFontConfiguration, nullptr) == 0;
+    if (!setup.running) {
+      g_placed = false;  // any core
+      setup.running = pthread_create(&setup.worker, nullptr, LoadFontConfiguration, nullptr) == 0;
+    }
     if (!setup.running) g_loading.store(false, std::memory_order_relaxed);
     pthread_attr_destroy(&attr);
   });
