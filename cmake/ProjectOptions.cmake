@@ -17,6 +17,14 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_L
   target_compile_options(quillora_options INTERFACE -Wno-restrict)
 endif()
 
+# The C library's checked buffer operations, as Debian's hardening asks of
+# installed programs. They need an optimised build; the sanitizer builds check
+# more on their own.
+if(NOT QUILLORA_SANITIZE AND NOT QUILLORA_FUZZ AND NOT QUILLORA_TSAN)
+  target_compile_options(quillora_options INTERFACE
+    "$<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
+endif()
+
 if(QUILLORA_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
                       -fno-sanitize-recover=undefined)
