@@ -51,6 +51,7 @@ void EnsureApplication() {
   BeginFontSetup();  // meanwhile, on a second core
   // Lives for the rest of the process, like the windows it serves.
   new QApplication(argc, argv);
+  FontSetupApplicationReady();
 }
 
 void SetApplicationIdentity(const std::string& desktopId, const std::string& iconFile) {

@@ -4,6 +4,8 @@
 #include <mutex>
 
 #ifdef QUILLORA_HAVE_FONTCONFIG
+#include <QFontDatabase>
+#include <QStringList>
 #include <fontconfig/fontconfig.h>
 #include <pthread.h>
 #include <sched.h>
@@ -15,6 +17,7 @@ namespace DirectUI {
 namespace {
 
 std::atomic<bool> g_loading{false};
+std::atomic<bool> g_applicationReady{false};
 cpu_set_t g_everyCore;  // written before the worker starts
 bool g_placed = false;
 
@@ -24,6 +27,9 @@ void* LoadFontConfiguration(void*) {
   // that thread waits for it on a busy machine.
   if (g_placed) pthread_setaffinity_np(pthread_self(), sizeof g_everyCore, &g_everyCore);
   FcInit();
+  // Only when the application already exists; otherwise Qt reads the fonts
+  // on the GUI thread when it first needs them, as it always does.
+  if (g_applicationReady.load(std::memory_order_acquire)) QFontDatabase::families();
   g_loading.store(false, std::memory_order_release);
   return nullptr;
 }
@@ -79,6 +85,12 @@ void BeginFontSetup() {
     if (!setup.running) g_loading.store(false, std::memory_order_relaxed);
     pthread_attr_destroy(&attr);
   });
+#endif
+}
+
+void FontSetupApplicationReady() {
+#ifdef QUILLORA_HAVE_FONTCONFIG
+  g_applicationReady.store(true, std::memory_order_release);
 #endif
 }
 
