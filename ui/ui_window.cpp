@@ -239,6 +239,9 @@ UINT CWindowWnd::ShowModal() {
       o->activateWindow();
     }
   }
+  // A program may end right after its loop: the font thread must not still
+  // be reading into Qt's font database while the process tears it down.
+  AwaitFontSetup();
   return state.code;
 }
 

@@ -34,8 +34,9 @@ void* LoadFontConfiguration(void*) {
   return nullptr;
 }
 
-// Joined when the GUI thread first needs a font, or at the latest when the
-// process ends (a program may end before it draws any text).
+// Joined when the GUI thread first needs a font or leaves a modal loop, or
+// at the latest when the process ends (a program may end before it draws any
+// text).
 struct FontSetup {
   std::once_flag begun;
   pthread_t worker{};

@@ -17,9 +17,9 @@ void FontSetupApplicationReady();
 // True while the loading begun by BeginFontSetup is still under way.
 bool FontSetupPending();
 
-// GUI thread, before its first use of a font: waits until the loading begun
-// by BeginFontSetup has finished. Returns at once when it was never begun or
-// has already been waited for.
+// GUI thread, before its first use of a font and before it may end: waits
+// until the loading begun by BeginFontSetup has finished. Returns at once
+// when it was never begun or has already been waited for.
 void AwaitFontSetup();
 
 }  // namespace DirectUI
