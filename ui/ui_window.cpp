@@ -51,7 +51,6 @@ void EnsureApplication() {
   BeginFontSetup();  // meanwhile, on a second core
   // Lives for the rest of the process, like the windows it serves.
   new QApplication(argc, argv);
-  FontSetupApplicationReady();
 }
 
 void SetApplicationIdentity(const std::string& desktopId, const std::string& iconFile) {
@@ -239,9 +238,6 @@ UINT CWindowWnd::ShowModal() {
       o->activateWindow();
     }
   }
-  // A program may end right after its loop: the font thread must not still
-  // be reading into Qt's font database while the process tears it down.
-  AwaitFontSetup();
   return state.code;
 }
 

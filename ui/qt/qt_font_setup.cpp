@@ -4,8 +4,6 @@
 #include <mutex>
 
 #ifdef QUILLORA_HAVE_FONTCONFIG
-#include <QFontDatabase>
-#include <QStringList>
 #include <fontconfig/fontconfig.h>
 #include <pthread.h>
 #include <sched.h>
@@ -17,7 +15,6 @@ namespace DirectUI {
 namespace {
 
 std::atomic<bool> g_loading{false};
-std::atomic<bool> g_applicationReady{false};
 cpu_set_t g_everyCore;  // written before the worker starts
 bool g_placed = false;
 
@@ -26,17 +23,16 @@ void* LoadFontConfiguration(void*) {
   // the scheduler may move it, for instance to the GUI thread's core while
   // that thread waits for it on a busy machine.
   if (g_placed) pthread_setaffinity_np(pthread_self(), sizeof g_everyCore, &g_everyCore);
+  // Only fontconfig, which keeps no state the process tears down at exit: a
+  // program may end (std::exit) while this still runs. Qt's font database,
+  // torn down at exit, is left to the GUI thread.
   FcInit();
-  // Only when the application already exists; otherwise Qt reads the fonts
-  // on the GUI thread when it first needs them, as it always does.
-  if (g_applicationReady.load(std::memory_order_acquire)) QFontDatabase::families();
   g_loading.store(false, std::memory_order_release);
   return nullptr;
 }
 
-// Joined when the GUI thread first needs a font or leaves a modal loop, or
-// at the latest when the process ends (a program may end before it draws any
-// text).
+// Joined when the GUI thread first needs a font, or at the latest when the
+// process ends (a program may end before it draws any text).
 struct FontSetup {
   std::once_flag begun;
   pthread_t worker{};
@@ -86,12 +82,6 @@ void BeginFontSetup() {
     if (!setup.running) g_loading.store(false, std::memory_order_relaxed);
     pthread_attr_destroy(&attr);
   });
-#endif
-}
-
-void FontSetupApplicationReady() {
-#ifdef QUILLORA_HAVE_FONTCONFIG
-  g_applicationReady.store(true, std::memory_order_release);
 #endif
 }
 

@@ -9,17 +9,12 @@ namespace DirectUI {
 // Starts loading the font configuration on a worker thread; once per process.
 void BeginFontSetup();
 
-// GUI thread, once the application object exists: when the worker has
-// loaded the configuration it may go on to read the system's fonts into Qt's
-// font database (which is thread-safe), another step the first text waits for.
-void FontSetupApplicationReady();
-
 // True while the loading begun by BeginFontSetup is still under way.
 bool FontSetupPending();
 
-// GUI thread, before its first use of a font and before it may end: waits
-// until the loading begun by BeginFontSetup has finished. Returns at once
-// when it was never begun or has already been waited for.
+// GUI thread, before its first use of a font: waits until the loading begun
+// by BeginFontSetup has finished. Returns at once when it was never begun or
+// has already been waited for.
 void AwaitFontSetup();
 
 }  // namespace DirectUI
