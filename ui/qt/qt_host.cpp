@@ -150,10 +150,6 @@ qreal DeviceRatio(QPainter& p) { return p.device() ? p.device()->devicePixelRati
 
 QRect ScaledRect(const QRect& r, int k) { return QRect(r.topLeft() * k, r.size() * k); }
 
-}  // namespace
-
-namespace {
-
 bool IsDrawingFile(const std::string& file) {
   auto endsWith = [&](std::string_view suffix) {
     return file.size() >= suffix.size() &&
@@ -251,7 +247,6 @@ QString HiResPath(const QString& path) {
   return dot > slash ? path.left(dot) + QStringLiteral("@2x") + path.mid(dot) : path + QStringLiteral("@2x");
 }
 
-// Reads a picture; at scale 2 only drawings (SVG), rendered twice as large.
 // A reader of `path` in the format its suffix names. Left to guess, a reader
 // loads every image plugin there is to ask each whether the bytes are its
 // own, which costs more than reading the picture; the guess is made only
@@ -268,6 +263,7 @@ std::unique_ptr<QImageReader> OpenPicture(const QString& path) {
   return std::make_unique<QImageReader>(path);
 }
 
+// Reads a picture; at scale 2 only drawings (SVG), rendered twice as large.
 QImage ReadImage(const QString& path, int scale) {
   const auto reader = OpenPicture(path);
   if (scale > 1) {
